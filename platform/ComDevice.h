@@ -1,0 +1,183 @@
+#pragma once
+// The serial device seam. One ComDevice is one open serial device with the operations
+// and the observable behaviour of the Windows comm driver: a line-configuration record,
+// time-out rules, overlapped transfers that complete through an event, queue counts and
+// error flags, modem lines and comm events. The serial component is written against this
+// interface only; platform/posix realises it on termios, platform/fake records it for tests.
+//
+// Every operation returns 0 on success or the platform's error value (an errno value here).
+// An overlapped operation that has started but not finished returns kIoPending.
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Sync.h"
+
+namespace platform {
+
+// Error values beside errno's own: an overlapped operation still in flight.
+inline constexpr int kIoPending = EINPROGRESS;  // the operation continues in the background
+inline constexpr int kIoIncomplete = EALREADY;  // its result is not there yet
+
+inline constexpr uint32_t MAXDWORD = 0xFFFFFFFFu;
+
+// The line-configuration record, field for field and byte for byte the Windows DCB (28 bytes).
+struct TDCB {
+  uint32_t DCBlength = 0;
+  uint32_t BaudRate = 0;
+  uint32_t Flags = 0;  // the bit fields, see namespace dcb
+  uint16_t wReserved = 0;
+  uint16_t XonLim = 0;
+  uint16_t XoffLim = 0;
+  uint8_t ByteSize = 0;
+  uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t StopBits = 0;  // 0 one, 1 one and a half, 2 two
+  char XonChar = 0;
+  char XoffChar = 0;
+  char ErrorChar = 0;
+  char EofChar = 0;
+  char EvtChar = 0;
+  uint16_t wReserved1 = 0;
+};
+static_assert(sizeof(TDCB) == 28, "the line record keeps the driver's layout");
+
+namespace dcb {
+inline constexpr uint32_t fBinary = 0x0001;
+inline constexpr uint32_t fParity = 0x0002;
+inline constexpr uint32_t fOutxCtsFlow = 0x0004;
+inline constexpr uint32_t fOutxDsrFlow = 0x0008;
+inline constexpr uint32_t fDtrControlMask = 0x0030;
+inline constexpr uint32_t fDtrControlEnable = 0x0010;
+inline constexpr uint32_t fDtrControlHandshake = 0x0020;
+inline constexpr uint32_t fDsrSensitivity = 0x0040;
+inline constexpr uint32_t fTXContinueOnXoff = 0x0080;
+inline constexpr uint32_t fOutX = 0x0100;
+inline constexpr uint32_t fInX = 0x0200;
+inline constexpr uint32_t fErrorChar = 0x0400;
+inline constexpr uint32_t fNull = 0x0800;
+inline constexpr uint32_t fRtsControlMask = 0x3000;
+inline constexpr uint32_t fRtsControlEnable = 0x1000;
+inline constexpr uint32_t fRtsControlHandshake = 0x2000;
+inline constexpr uint32_t fRtsControlToggle = 0x3000;
+inline constexpr uint32_t fAbortOnError = 0x4000;
+}  // namespace dcb
+
+// Time-outs in milliseconds, as the Windows COMMTIMEOUTS record.
+struct TCommTimeouts {
+  uint32_t ReadIntervalTimeout = 0;
+  uint32_t ReadTotalTimeoutMultiplier = 0;
+  uint32_t ReadTotalTimeoutConstant = 0;
+  uint32_t WriteTotalTimeoutMultiplier = 0;
+  uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+// The status record of ClearCommError.
+struct TComStat {
+  uint32_t Flags = 0;  // bit 0 CTS hold ... bit 6 immediate character
+  uint32_t cbInQue = 0;
+  uint32_t cbOutQue = 0;
+};
+
+// Error flags of ClearCommError.
+inline constexpr uint32_t CE_RXOVER = 0x0001;
+inline constexpr uint32_t CE_OVERRUN = 0x0002;
+inline constexpr uint32_t CE_RXPARITY = 0x0004;
+inline constexpr uint32_t CE_FRAME = 0x0008;
+inline constexpr uint32_t CE_BREAK = 0x0010;
+inline constexpr uint32_t CE_TXFULL = 0x0100;
+inline constexpr uint32_t CE_IOE = 0x0400;
+inline constexpr uint32_t CE_MODE = 0x8000;
+
+// PurgeComm flags.
+inline constexpr uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr uint32_t PURGE_RXCLEAR = 0x0008;
+
+// EscapeCommFunction codes.
+inline constexpr uint32_t SETXOFF = 1;
+inline constexpr uint32_t SETXON = 2;
+inline constexpr uint32_t SETRTS = 3;
+inline constexpr uint32_t CLRRTS = 4;
+inline constexpr uint32_t SETDTR = 5;
+inline constexpr uint32_t CLRDTR = 6;
+inline constexpr uint32_t SETBREAK = 8;
+inline constexpr uint32_t CLRBREAK = 9;
+
+// GetCommModemStatus bits.
+inline constexpr uint32_t MS_CTS_ON = 0x0010;
+inline constexpr uint32_t MS_DSR_ON = 0x0020;
+inline constexpr uint32_t MS_RING_ON = 0x0040;
+inline constexpr uint32_t MS_RLSD_ON = 0x0080;
+
+// Comm event mask bits (SetCommMask, WaitCommEvent).
+inline constexpr uint32_t EV_RXCHAR = 0x0001;
+inline constexpr uint32_t EV_RXFLAG = 0x0002;
+inline constexpr uint32_t EV_TXEMPTY = 0x0004;
+inline constexpr uint32_t EV_CTS = 0x0008;
+inline constexpr uint32_t EV_DSR = 0x0010;
+inline constexpr uint32_t EV_RLSD = 0x0020;
+inline constexpr uint32_t EV_BREAK = 0x0040;
+inline constexpr uint32_t EV_ERR = 0x0080;
+inline constexpr uint32_t EV_RING = 0x0100;
+inline constexpr uint32_t EV_PERR = 0x0200;
+inline constexpr uint32_t EV_RX80FULL = 0x0400;
+
+// The record of one overlapped operation. The caller owns it and keeps it (and the buffer it
+// handed over) alive until the operation has completed or CancelIo has returned. A zeroed record
+// that no operation used reads as "completed, 0 bytes". The device resets hEvent when an operation
+// starts and sets it when the operation completes.
+struct TOverlapped {
+  TEvent* hEvent = nullptr;
+  std::atomic<int> Internal{0};           // 0 done, kIoPending in flight, otherwise the error
+  std::atomic<uint32_t> InternalHigh{0};  // bytes transferred
+};
+
+class ComDevice {
+ public:
+  virtual ~ComDevice() = default;  // releasing the device is closing the handle
+
+  virtual int SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;
+  virtual int SetCommState(const TDCB& dcb) = 0;
+  virtual int SetCommTimeouts(const TCommTimeouts& timeouts) = 0;
+
+  // Start a transfer. Returns 0 when it completed at once (with *done set), kIoPending when it
+  // goes on in the background and completes through ov, otherwise the error.
+  virtual int ReadFile(void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) = 0;
+  virtual int WriteFile(const void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) = 0;
+  // The outcome of an overlapped operation: 0 with *done the bytes transferred, kIoIncomplete
+  // while it runs (never waits when `wait` is false), or the operation's error.
+  virtual int GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) = 0;
+  // Ends the operation of ov if it still runs and returns once the device no longer touches ov
+  // or its buffer; the operation completes with ECANCELED. Does nothing for a finished record.
+  virtual int CancelIo(TOverlapped* ov) = 0;
+
+  // Reading the counts clears the driver's error flags, as on Windows. `errors` or `stat` may
+  // be null.
+  virtual int ClearCommError(uint32_t* errors, TComStat* stat) = 0;
+  virtual int PurgeComm(uint32_t flags) = 0;
+  virtual int EscapeCommFunction(uint32_t function) = 0;
+  virtual int GetCommModemStatus(uint32_t* status) = 0;
+  virtual int TransmitCommChar(char c) = 0;
+
+  virtual int SetCommMask(uint32_t mask) = 0;
+  // Waits for any event of the mask; *mask receives the events seen. Overlapped like ReadFile.
+  // A SetCommMask while it waits completes it with *mask 0.
+  virtual int WaitCommEvent(uint32_t* mask, TOverlapped* ov) = 0;
+};
+
+// How a port gets its device: by name, giving the device or null with `error` set.
+using ComDeviceOpener = std::function<std::unique_ptr<ComDevice>(const std::string& name, int& error)>;
+
+// The operating system's devices (platform/posix on Linux).
+std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error);
+
+// The device behind the invalid handle: every operation fails with EBADF, so operations on a
+// closed port fail as the driver would fail them.
+ComDevice& InvalidComDevice();
+
+}  // namespace platform
