@@ -1,0 +1,51 @@
+#include "platform/Application.h"
+
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+namespace platform {
+namespace {
+
+std::mutex& HandlerMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+ExceptionHandler& CurrentHandler() {
+  static ExceptionHandler handler;
+  return handler;
+}
+
+void WriteToStderr(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "Unknown exception\n");
+  }
+}
+
+}  // namespace
+
+void SetExceptionHandler(ExceptionHandler handler) {
+  std::lock_guard lock(HandlerMutex());
+  CurrentHandler() = std::move(handler);
+}
+
+void HandleException(std::exception_ptr error) {
+  ExceptionHandler handler;
+  {
+    std::lock_guard lock(HandlerMutex());
+    handler = CurrentHandler();
+  }
+  // Called outside the lock: a handler may install another one.
+  if (handler) {
+    handler(error);
+  } else {
+    WriteToStderr(error);
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,18 @@
+#pragma once
+// The application's exception handler: where a failure goes that has no caller left to catch
+// it (a port opened while its form is loaded, a handler raising inside a window procedure).
+// The window layer installs a handler that shows the message box; until then the message is
+// written to standard error.
+
+#include <exception>
+#include <functional>
+
+namespace platform {
+
+using ExceptionHandler = std::function<void(std::exception_ptr)>;
+
+// An empty handler restores the default.
+void SetExceptionHandler(ExceptionHandler handler);
+void HandleException(std::exception_ptr error);
+
+}  // namespace platform

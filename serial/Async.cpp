@@ -1,0 +1,9 @@
+#include "serial/Async.h"
+
+namespace serial {
+
+TAsync::TAsync() : Event(true, true) {
+  Overlapped.hEvent = &Event;
+}
+
+}  // namespace serial

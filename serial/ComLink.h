@@ -1,0 +1,35 @@
+#pragma once
+// A listener on a port: the port calls the assigned slots of every registered link. The port
+// neither owns nor frees its links.
+
+#include <cstdint>
+#include <functional>
+
+#include "serial/ComSettings.h"
+
+namespace serial {
+
+class TCustomComPort;
+
+// Handlers take the port that raises them first; an empty handler is not assigned.
+using TNotifyEvent = std::function<void(TCustomComPort& sender)>;
+using TRxCharEvent = std::function<void(TCustomComPort& sender, int32_t count)>;
+using TRxBufEvent = std::function<void(TCustomComPort& sender, const void* buffer, int32_t count)>;
+using TComErrorEvent = std::function<void(TCustomComPort& sender, TComErrors errors)>;
+using TComSignalEvent = std::function<void(TCustomComPort& sender, bool onOff)>;
+
+struct TComLink {
+  TComSignalEvent OnConn;        // leConn: true after open, false after close
+  TRxBufEvent OnRxBuf;           // received bytes
+  TRxBufEvent OnTxBuf;           // bytes of a completed asynchronous write
+  TNotifyEvent OnTxEmpty;        // leTxEmpty
+  TNotifyEvent OnRxFlag;         // leRxFlag
+  TComSignalEvent OnCTSChange;   // leCTS
+  TComSignalEvent OnDSRChange;   // leDSR
+  TComSignalEvent OnRLSDChange;  // leRLSD
+  TNotifyEvent OnRing;           // leRing
+  TComSignalEvent OnTx;          // leTx: true when a write is issued, false on transmit-empty
+  TComSignalEvent OnRx;          // leRx: true when bytes wait, false when a read left none
+};
+
+}  // namespace serial

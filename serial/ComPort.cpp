@@ -1,0 +1,859 @@
+#include "serial/ComPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "platform/Application.h"
+#include "platform/Sync.h"
+
+namespace serial {
+namespace {
+
+template <typename T>
+bool Change(T& field, T value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+
+// Handlers run from a copy: a handler may reassign or clear itself while it runs.
+template <typename H, typename... A>
+void Fire(const H& handler, A&&... args) {
+  if (!handler) return;
+  H call = handler;
+  call(std::forward<A>(args)...);
+}
+
+// A record that a transfer of nothing leaves behind reads as finished with 0 bytes.
+void MarkUnused(TAsync& async) {
+  async.Overlapped.InternalHigh.store(0);
+  async.Overlapped.Internal.store(0);
+}
+
+// Releases a transfer's record however the transfer ends.
+struct AsyncScope {
+  TCustomComPort& port;
+  std::unique_ptr<TAsync>& async;
+  ~AsyncScope() { port.DoneAsync(async); }
+};
+
+struct ErrorBit {
+  uint32_t flag;
+  TComError error;
+};
+constexpr ErrorBit kErrorBits[] = {
+    {platform::CE_FRAME, ceFrame},     {platform::CE_RXPARITY, ceRxParity},
+    {platform::CE_OVERRUN, ceOverrun}, {platform::CE_BREAK, ceBreak},
+    {platform::CE_IOE, ceIO},          {platform::CE_MODE, ceMode},
+    {platform::CE_RXOVER, ceRxOver},   {platform::CE_TXFULL, ceTxFull},
+};
+
+}  // namespace
+
+TCustomComPort::TCustomComPort() : opener_(platform::OpenComDevice) {
+  parity_.comPort_ = this;
+  flowControl_.comPort_ = this;
+  timeouts_.comPort_ = this;
+  buffer_.comPort_ = this;
+}
+
+TCustomComPort::~TCustomComPort() {
+  try {
+    Close();
+  } catch (...) {
+    try {
+      platform::HandleException(std::current_exception());
+    } catch (...) {
+      // Nothing may leave a destructor.
+    }
+  }
+}
+
+// --- Settings
+
+bool TCustomComPort::CanApply() const {
+  return connected_ && updateCount_ == 0 && !state_.Designing && !state_.Loading;
+}
+
+bool TCustomComPort::Settable() const {
+  return !connected_ || state_.Designing || state_.Loading;
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value) {
+  if (Change(baudRate_, value)) ApplyDCB();
+}
+void TCustomComPort::SetCustomBaudRate(int32_t value) {
+  if (Change(customBaudRate_, value)) ApplyDCB();
+}
+void TCustomComPort::SetStopBits(TStopBits value) {
+  if (Change(stopBits_, value)) ApplyDCB();
+}
+void TCustomComPort::SetDataBits(TDataBits value) {
+  if (Change(dataBits_, value)) ApplyDCB();
+}
+void TCustomComPort::SetDiscardNull(bool value) {
+  if (Change(discardNull_, value)) ApplyDCB();
+}
+void TCustomComPort::SetEventChar(char value) {
+  if (Change(eventChar_, value)) ApplyDCB();
+}
+
+void TCustomComPort::SetSyncMethod(TSyncMethod value) {
+  if (value == syncMethod_) return;
+  if (!Settable()) RaiseComError(ecode::kWhileConnected);
+  syncMethod_ = value;
+}
+
+void TCustomComPort::SetEventThreadPriority(TThreadPriority value) {
+  if (value == eventThreadPriority_) return;
+  if (!Settable()) RaiseComError(ecode::kWhileConnected);
+  eventThreadPriority_ = value;
+}
+
+void TCustomComPort::SetTriggersOnRxChar(bool value) {
+  if (rxBufLinked_) RaiseComError(ecode::kRxBufLinked);
+  triggersOnRxChar_ = value;
+}
+
+void TCustomComPort::SetParity(const TComParity& value) {
+  value.AssignTo(parity_);
+  ApplyDCB();
+}
+void TCustomComPort::SetFlowControl(const TComFlowControl& value) {
+  value.AssignTo(flowControl_);
+  ApplyDCB();
+}
+void TCustomComPort::SetTimeouts(const TComTimeouts& value) {
+  value.AssignTo(timeouts_);
+  ApplyTimeouts();
+}
+void TCustomComPort::SetBuffer(const TComBuffer& value) {
+  value.AssignTo(buffer_);
+  ApplyBuffer();
+}
+
+void TCustomComPort::BeginUpdate() {
+  ++updateCount_;
+}
+
+void TCustomComPort::EndUpdate() {
+  if (updateCount_ < 1) return;
+  if (--updateCount_ == 0) SetupComPort();
+}
+
+void TCustomComPort::SetupComPort() {
+  ApplyBuffer();
+  ApplyDCB();
+  ApplyTimeouts();
+}
+
+void TCustomComPort::ApplyBuffer() {
+  if (!CanApply()) return;
+  const int error = Handle().SetupComm(static_cast<uint32_t>(buffer_.InputSize()),
+                                       static_cast<uint32_t>(buffer_.OutputSize()));
+  if (error != 0) RaiseComError(ecode::kSetupComm, error);
+}
+
+void TCustomComPort::ApplyDCB() {
+  if (!CanApply()) return;
+  const int error = Handle().SetCommState(BuildDCB());
+  if (error != 0) RaiseComError(ecode::kSetCommState, error);
+}
+
+void TCustomComPort::ApplyTimeouts() {
+  if (!CanApply()) return;
+  const int error = Handle().SetCommTimeouts(BuildTimeouts());
+  if (error != 0) RaiseComError(ecode::kSetCommTimeouts, error);
+}
+
+platform::TDCB TCustomComPort::BuildDCB() const {
+  namespace dcb = platform::dcb;
+  platform::TDCB record{};
+  record.DCBlength = sizeof(platform::TDCB);
+  record.BaudRate =
+      baudRate_ == brCustom ? static_cast<uint32_t>(customBaudRate_) : BaudRateValue(baudRate_);
+  // The flow limits are 16-bit: a large input queue must not wrap them to a small value.
+  const int32_t limit = std::clamp(buffer_.InputSize() / 4, 0, 65535);
+  record.XonLim = static_cast<uint16_t>(limit);
+  record.XoffLim = static_cast<uint16_t>(limit);
+  record.EvtChar = eventChar_;
+  record.XonChar = flowControl_.XonChar();
+  record.XoffChar = flowControl_.XoffChar();
+
+  uint32_t flags = dcb::fBinary;
+  if (discardNull_) flags |= dcb::fNull;
+  if (flowControl_.OutCTSFlow()) flags |= dcb::fOutxCtsFlow;
+  if (flowControl_.OutDSRFlow()) flags |= dcb::fOutxDsrFlow;
+  switch (flowControl_.ControlDTR()) {
+    case dtrDisable:
+      break;
+    case dtrEnable:
+      flags |= dcb::fDtrControlEnable;
+      break;
+    case dtrHandshake:
+      flags |= dcb::fDtrControlHandshake;
+      break;
+  }
+  switch (flowControl_.ControlRTS()) {
+    case rtsDisable:
+      break;
+    case rtsEnable:
+      flags |= dcb::fRtsControlEnable;
+      break;
+    case rtsHandshake:
+      flags |= dcb::fRtsControlHandshake;
+      break;
+    case rtsToggle:
+      flags |= dcb::fRtsControlToggle;
+      break;
+  }
+  if (flowControl_.XonXoffOut()) flags |= dcb::fOutX;
+  if (flowControl_.XonXoffIn()) flags |= dcb::fInX;
+  if (flowControl_.DSRSensitivity()) flags |= dcb::fDsrSensitivity;
+  if (flowControl_.TxContinueOnXoff()) flags |= dcb::fTXContinueOnXoff;
+  // A replacement character only means something while the driver checks parity.
+  if (parity_.Check()) {
+    flags |= dcb::fParity;
+    if (parity_.Replace()) {
+      flags |= dcb::fErrorChar;
+      record.ErrorChar = parity_.ReplaceChar();
+    }
+  }
+  record.Flags = flags;
+
+  record.Parity = static_cast<uint8_t>(parity_.Bits());
+  record.StopBits = static_cast<uint8_t>(stopBits_);
+  record.ByteSize = static_cast<uint8_t>(5 + dataBits_);
+  return record;
+}
+
+platform::TCommTimeouts TCustomComPort::BuildTimeouts() const {
+  // -1 keeps all its bits, which the driver reads as its maximum; any other value passes as is.
+  auto value = [](int32_t ms) { return static_cast<uint32_t>(ms); };
+  platform::TCommTimeouts record;
+  record.ReadIntervalTimeout = value(timeouts_.ReadInterval());
+  record.ReadTotalTimeoutMultiplier = value(timeouts_.ReadTotalMultiplier());
+  record.ReadTotalTimeoutConstant = value(timeouts_.ReadTotalConstant());
+  record.WriteTotalTimeoutMultiplier = value(timeouts_.WriteTotalMultiplier());
+  record.WriteTotalTimeoutConstant = value(timeouts_.WriteTotalConstant());
+  return record;
+}
+
+// --- Lifecycle
+
+void TCustomComPort::SetDeviceOpener(platform::ComDeviceOpener opener) {
+  opener_ = opener ? std::move(opener) : platform::ComDeviceOpener(platform::OpenComDevice);
+}
+
+platform::ComDevice& TCustomComPort::Handle() const {
+  return handle_ ? *handle_ : platform::InvalidComDevice();
+}
+
+void TCustomComPort::CreateHandle() {
+  int error = 0;
+  std::unique_ptr<platform::ComDevice> device = opener_(port_, error);
+  if (!device) RaiseComError(ecode::kOpen, error != 0 ? error : ENODEV);
+  handle_ = std::move(device);
+}
+
+void TCustomComPort::DestroyHandle() {
+  handle_.reset();
+}
+
+void TCustomComPort::Open() {
+  if (connected_ || state_.Designing) return;
+  CallBeforeOpen();
+  CreateHandle();
+  connected_ = true;
+  bool linksToldUp = false;
+  try {
+    SetupComPort();
+    // The event thread starts here, on the configured line; none runs while Events is empty.
+    threadCreated_ = false;
+    linksToldUp = true;
+    CallAfterOpen();
+  } catch (...) {
+    // Whatever step failed, a raised Open leaves the port closed.
+    threadCreated_ = false;
+    DestroyHandle();
+    connected_ = false;
+    if (linksToldUp) {
+      try {
+        SendSignalToLink(leConn, false);
+      } catch (...) {
+        // The first failure is the one the caller needs to see.
+      }
+    }
+    throw;
+  }
+}
+
+void TCustomComPort::Close() {
+  if (!connected_ || state_.Designing) return;
+  // A removed adapter or a raising handler must not keep the device: every step runs, and the
+  // first failure is raised once the port is closed.
+  std::exception_ptr failure;
+  auto step = [&failure](auto&& action) {
+    try {
+      action();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  step([this] { CallBeforeClose(); });
+  step([this] { AbortAllAsync(); });
+  // The event thread stops here, before the device it waits on is released.
+  threadCreated_ = false;
+  step([this] { DestroyHandle(); });
+  handle_.reset();
+  connected_ = false;
+  step([this] { CallAfterClose(); });
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TCustomComPort::SetConnected(bool value) {
+  if (state_.Designing || state_.Loading) {
+    connected_ = value;
+    return;
+  }
+  if (value == connected_) return;
+  if (value) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+  if (value == port_) return;
+  port_ = value;
+  if (connected_ && !state_.Designing && !state_.Loading) {
+    Close();
+    Open();
+  }
+}
+
+void TCustomComPort::Loaded() {
+  state_.Loading = false;
+  if (connected_ && !state_.Designing) {
+    connected_ = false;
+    try {
+      Open();
+    } catch (...) {
+      platform::HandleException(std::current_exception());
+    }
+  }
+}
+
+// --- Transfer
+
+void TCustomComPort::InitAsync(std::unique_ptr<TAsync>& async) {
+  DoneAsync(async);
+  async = std::make_unique<TAsync>();
+}
+
+void TCustomComPort::DoneAsync(std::unique_ptr<TAsync>& async) {
+  if (!async) return;
+  // The device writes into a record (and its buffer) until the operation ends: end it first.
+  // A record left by a device that is gone has nobody writing into it any more.
+  if (async->Running() && handle_) {
+    handle_->CancelIo(&async->Overlapped);
+    if (async->Running()) platform::WaitForSingleObject(async->Event, platform::INFINITE);
+  }
+  async.reset();
+}
+
+int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, TAsync* async) {
+  if (!async || async->Running()) RaiseComError(ecode::kInvalidAsync);
+  async->Kind = okWrite;
+  async->DataCopy.reset();
+  async->DataSize = 0;
+  if (count <= 0) {
+    MarkUnused(*async);
+    return 0;
+  }
+  async->DataCopy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(count));
+  std::memcpy(async->DataCopy.get(), buffer, static_cast<size_t>(count));
+  async->DataSize = count;
+  uint32_t done = 0;
+  const int error = Handle().WriteFile(async->DataCopy.get(), static_cast<uint32_t>(count), &done,
+                                       &async->Overlapped);
+  if (error != 0 && error != platform::kIoPending) RaiseComError(ecode::kWriteFile, error);
+  SendSignalToLink(leTx, true);
+  return error == 0 ? static_cast<int32_t>(done) : 0;
+}
+
+int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, TAsync* async) {
+  if (!async || async->Running()) RaiseComError(ecode::kInvalidAsync);
+  async->Kind = okRead;
+  async->DataCopy.reset();
+  async->DataSize = 0;
+  if (count <= 0) {
+    MarkUnused(*async);
+    return 0;
+  }
+  uint32_t done = 0;
+  const int error =
+      Handle().ReadFile(buffer, static_cast<uint32_t>(count), &done, &async->Overlapped);
+  if (error != 0 && error != platform::kIoPending) RaiseComError(ecode::kReadFile, error);
+  return error == 0 ? static_cast<int32_t>(done) : 0;
+}
+
+int32_t TCustomComPort::WaitForAsync(TAsync* async) {
+  if (!async) RaiseComError(ecode::kInvalidAsync);
+  const int32_t code = async->Kind == okRead ? ecode::kReadFile : ecode::kWriteFile;
+  if (platform::WaitForSingleObject(async->Event, platform::INFINITE) != platform::WAIT_OBJECT_0) {
+    RaiseComError(code, errno != 0 ? errno : EIO);
+  }
+  uint32_t done = 0;
+  const int error = Handle().GetOverlappedResult(&async->Overlapped, &done, false);
+  if (error != 0) RaiseComError(code, error);
+  const auto transferred = static_cast<int32_t>(done);
+  if (async->Kind == okRead) {
+    if (InputCount() == 0) SendSignalToLink(leRx, false);
+  } else if (async->DataCopy) {
+    // A timed-out write sent only part of the copy; the links hear of what went out.
+    TxNotifyLink(async->DataCopy.get(), std::min(transferred, async->DataSize));
+  }
+  return transferred;
+}
+
+bool TCustomComPort::IsAsyncCompleted(TAsync* async) {
+  if (!async) RaiseComError(ecode::kInvalidAsync);
+  uint32_t done = 0;
+  const int error = Handle().GetOverlappedResult(&async->Overlapped, &done, false);
+  if (error == 0) return true;
+  if (error == platform::kIoPending || error == platform::kIoIncomplete) return false;
+  RaiseComError(ecode::kAsyncStatus, error);
+}
+
+int32_t TCustomComPort::Write(const void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  std::unique_ptr<TAsync> async;
+  InitAsync(async);
+  AsyncScope scope{*this, async};
+  WriteAsync(buffer, count, async.get());
+  return WaitForAsync(async.get());
+}
+
+int32_t TCustomComPort::Read(void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  std::unique_ptr<TAsync> async;
+  InitAsync(async);
+  AsyncScope scope{*this, async};
+  ReadAsync(buffer, count, async.get());
+  return WaitForAsync(async.get());
+}
+
+int32_t TCustomComPort::WriteStrAsync(const std::string& text, TAsync* async) {
+  if (text.empty()) return 0;
+  return WriteAsync(text.data(), static_cast<int32_t>(text.size()), async);
+}
+
+int32_t TCustomComPort::WriteStr(const std::string& text) {
+  std::unique_ptr<TAsync> async;
+  InitAsync(async);
+  AsyncScope scope{*this, async};
+  WriteStrAsync(text, async.get());
+  return WaitForAsync(async.get());
+}
+
+int32_t TCustomComPort::ReadStrAsync(std::string& text, int32_t count, TAsync* async) {
+  if (count <= 0) {
+    text.clear();
+    return 0;
+  }
+  text.assign(static_cast<size_t>(count), '\0');
+  return ReadAsync(text.data(), count, async);
+}
+
+int32_t TCustomComPort::ReadStr(std::string& text, int32_t count) {
+  if (count <= 0) {
+    text.clear();
+    return 0;
+  }
+  std::unique_ptr<TAsync> async;
+  InitAsync(async);
+  AsyncScope scope{*this, async};
+  ReadStrAsync(text, count, async.get());
+  const int32_t received = WaitForAsync(async.get());
+  text.resize(static_cast<size_t>(std::clamp(received, 0, count)));
+  return received;
+}
+
+void TCustomComPort::AbortAllAsync() {
+  const int error = Handle().PurgeComm(platform::PURGE_TXABORT | platform::PURGE_RXABORT);
+  if (error != 0) RaiseComError(ecode::kPurgeComm, error);
+}
+
+void TCustomComPort::ClearBuffer(bool input, bool output) {
+  uint32_t flags = 0;
+  if (input) flags |= platform::PURGE_RXCLEAR;
+  if (output) flags |= platform::PURGE_TXCLEAR;
+  const int error = Handle().PurgeComm(flags);
+  if (error != 0) RaiseComError(ecode::kPurgeComm, error);
+}
+
+// --- Line state
+
+platform::TComStat TCustomComPort::QueryStatus() {
+  uint32_t errors = 0;
+  platform::TComStat stat;
+  const int error = Handle().ClearCommError(&errors, &stat);
+  if (error != 0) RaiseComError(ecode::kClearCommError, error);
+  // Asking for the counts clears the driver's error flags; keep them for LastErrors.
+  pendingErrors_ |= errors;
+  return stat;
+}
+
+int32_t TCustomComPort::InputCount() {
+  return static_cast<int32_t>(QueryStatus().cbInQue);
+}
+
+int32_t TCustomComPort::OutputCount() {
+  return static_cast<int32_t>(QueryStatus().cbOutQue);
+}
+
+TComStateFlags TCustomComPort::StateFlags() {
+  return TComStateFlags::FromBits(static_cast<uint8_t>(QueryStatus().Flags & 0xFF));
+}
+
+TComErrors TCustomComPort::LastErrors() {
+  uint32_t errors = 0;
+  const int error = Handle().ClearCommError(&errors, nullptr);
+  if (error != 0) RaiseComError(ecode::kClearCommError, error);
+  errors |= pendingErrors_;
+  pendingErrors_ = 0;
+  TComErrors result;
+  for (const auto& bit : kErrorBits) {
+    if (!(errors & bit.flag)) continue;
+    // A parity error is only an error while the driver is asked to check parity.
+    if (bit.error == ceRxParity && !parity_.Check()) continue;
+    result.Include(bit.error);
+  }
+  return result;
+}
+
+TComSignals TCustomComPort::Signals() {
+  uint32_t status = 0;
+  const int error = Handle().GetCommModemStatus(&status);
+  if (error != 0) RaiseComError(ecode::kModemStatus, error);
+  return TComSignals::FromBits(static_cast<uint8_t>((status >> 4) & 0x0F));
+}
+
+void TCustomComPort::Escape(uint32_t function) {
+  const int error = Handle().EscapeCommFunction(function);
+  if (error != 0) RaiseComError(ecode::kEscapeComm, error);
+}
+
+void TCustomComPort::SetDTR(bool on) {
+  Escape(on ? platform::SETDTR : platform::CLRDTR);
+}
+void TCustomComPort::SetRTS(bool on) {
+  Escape(on ? platform::SETRTS : platform::CLRRTS);
+}
+void TCustomComPort::SetBreak(bool on) {
+  Escape(on ? platform::SETBREAK : platform::CLRBREAK);
+}
+void TCustomComPort::SetXonXoff(bool on) {
+  Escape(on ? platform::SETXON : platform::SETXOFF);
+}
+
+void TCustomComPort::TransmitChar(char ch) {
+  const int error = Handle().TransmitCommChar(ch);
+  if (error != 0) RaiseComError(ecode::kTransmitChar, error);
+}
+
+// --- Links
+
+void TCustomComPort::RegisterLink(TComLink* link) {
+  const bool known = std::any_of(links_.begin(), links_.end(),
+                                 [link](const Registered& r) { return r.link == link; });
+  if (!link || known) RaiseComError(ecode::kLinkRegistration);
+  links_.push_back({link, ++nextLinkSerial_});
+  rxBufLinked_ = HasLink();
+}
+
+void TCustomComPort::UnRegisterLink(TComLink* link) {
+  const auto it = std::find_if(links_.begin(), links_.end(),
+                               [link](const Registered& r) { return r.link == link; });
+  if (it == links_.end()) RaiseComError(ecode::kLinkRegistration);
+  links_.erase(it);
+  rxBufLinked_ = HasLink();
+}
+
+bool TCustomComPort::HasLink() const {
+  return std::any_of(links_.begin(), links_.end(),
+                     [](const Registered& r) { return static_cast<bool>(r.link->OnRxBuf); });
+}
+
+// Walks the links registered when the walk began. A handler may register or unregister links:
+// one removed meanwhile is not called again, one added is called from the next walk on.
+template <typename F>
+void TCustomComPort::ForEachLink(F call) {
+  if (links_.empty()) return;
+  const std::vector<Registered> walk = links_;
+  for (const Registered& entry : walk) {
+    const bool stillThere =
+        std::any_of(links_.begin(), links_.end(),
+                    [&entry](const Registered& r) { return r.serial == entry.serial; });
+    if (stillThere) call(*entry.link);
+  }
+}
+
+void TCustomComPort::SendSignalToLink(TComLinkEvent event, bool onOff) {
+  TComSignalEvent TComLink::*slot = nullptr;
+  switch (event) {
+    case leConn:
+      slot = &TComLink::OnConn;
+      break;
+    case leCTS:
+      slot = &TComLink::OnCTSChange;
+      break;
+    case leDSR:
+      slot = &TComLink::OnDSRChange;
+      break;
+    case leRLSD:
+      slot = &TComLink::OnRLSDChange;
+      break;
+    case leRx:
+      slot = &TComLink::OnRx;
+      break;
+    case leTx:
+      slot = &TComLink::OnTx;
+      break;
+    default:
+      return;
+  }
+  ForEachLink([&](TComLink& link) { Fire(link.*slot, *this, onOff); });
+}
+
+void TCustomComPort::NotifyLink(TComLinkEvent event) {
+  TNotifyEvent TComLink::*slot = nullptr;
+  switch (event) {
+    case leRing:
+      slot = &TComLink::OnRing;
+      break;
+    case leTxEmpty:
+      slot = &TComLink::OnTxEmpty;
+      break;
+    case leRxFlag:
+      slot = &TComLink::OnRxFlag;
+      break;
+    default:
+      return;
+  }
+  ForEachLink([&](TComLink& link) { Fire(link.*slot, *this); });
+}
+
+void TCustomComPort::TxNotifyLink(const void* buffer, int32_t count) {
+  ForEachLink([&](TComLink& link) { Fire(link.OnTxBuf, *this, buffer, count); });
+}
+
+// --- Delivery
+
+void TCustomComPort::CallBeforeOpen() {
+  DoBeforeOpen();
+}
+
+void TCustomComPort::CallAfterOpen() {
+  SendSignalToLink(leConn, true);
+  DoAfterOpen();
+  CheckSignals(true);
+}
+
+void TCustomComPort::CallBeforeClose() {
+  CheckSignals(false);
+  DoBeforeClose();
+}
+
+void TCustomComPort::CallAfterClose() {
+  SendSignalToLink(leConn, false);
+  DoAfterClose();
+}
+
+void TCustomComPort::CheckSignals(bool open) {
+  if (open) {
+    // Listeners and handlers learn the line's initial state.
+    CallCTSChange();
+    CallDSRChange();
+    CallRLSDChange();
+  } else {
+    SendSignalToLink(leCTS, false);
+    SendSignalToLink(leDSR, false);
+    SendSignalToLink(leRLSD, false);
+    DoCTSChange(false);
+    DoDSRChange(false);
+    DoRLSDChange(false);
+  }
+}
+
+void TCustomComPort::CallRxChar() {
+  int32_t count = InputCount();
+  if (count <= 0) return;
+  SendSignalToLink(leRx, true);
+  if (!TriggersOnRxChar()) {
+    // One read per event, into one buffer shared by the port's and every link's handler. The
+    // handlers get what the read delivered, which may be less than the queue held a moment ago.
+    std::vector<uint8_t> buffer;
+    bool read = false;
+    int32_t received = 0;
+    auto readNow = [&] {
+      read = true;
+      buffer.resize(static_cast<size_t>(count));
+      received = std::max(Read(buffer.data(), count), 0);
+      if (received > 0) DoRxBuf(buffer.data(), received);
+    };
+    ForEachLink([&](TComLink& link) {
+      if (!link.OnRxBuf) return;
+      if (!read) readNow();
+      if (received > 0) Fire(link.OnRxBuf, *this, buffer.data(), received);
+    });
+    if (!read && !triggersOnRxChar_) readNow();
+    if (read) count = 0;
+  }
+  if (count > 0) DoRxChar(count);
+}
+
+void TCustomComPort::CallTxEmpty() {
+  SendSignalToLink(leTx, false);
+  NotifyLink(leTxEmpty);
+  DoTxEmpty();
+}
+
+void TCustomComPort::CallBreak() {
+  DoBreak();
+}
+
+void TCustomComPort::CallRing() {
+  NotifyLink(leRing);
+  DoRing();
+}
+
+void TCustomComPort::CallCTSChange() {
+  const bool onOff = Signals().Contains(csCTS);
+  SendSignalToLink(leCTS, onOff);
+  DoCTSChange(onOff);
+}
+
+void TCustomComPort::CallDSRChange() {
+  const bool onOff = Signals().Contains(csDSR);
+  SendSignalToLink(leDSR, onOff);
+  DoDSRChange(onOff);
+}
+
+void TCustomComPort::CallRLSDChange() {
+  const bool onOff = Signals().Contains(csRLSD);
+  SendSignalToLink(leRLSD, onOff);
+  DoRLSDChange(onOff);
+}
+
+void TCustomComPort::CallRxFlag() {
+  NotifyLink(leRxFlag);
+  DoRxFlag();
+}
+
+void TCustomComPort::CallError() {
+  const TComErrors errors = LastErrors();
+  if (!errors.Empty()) DoError(errors);
+}
+
+void TCustomComPort::CallRx80Full() {
+  DoRx80Full();
+}
+
+void TCustomComPort::CallEvent(TComEvent event) {
+  switch (event) {
+    case evRxChar:
+      CallRxChar();
+      break;
+    case evTxEmpty:
+      CallTxEmpty();
+      break;
+    case evRxFlag:
+      CallRxFlag();
+      break;
+    case evRing:
+      CallRing();
+      break;
+    case evBreak:
+      CallBreak();
+      break;
+    case evCTS:
+      CallCTSChange();
+      break;
+    case evDSR:
+      CallDSRChange();
+      break;
+    case evError:
+      CallError();
+      break;
+    case evRLSD:
+      CallRLSDChange();
+      break;
+    case evRx80Full:
+      CallRx80Full();
+      break;
+  }
+}
+
+void TCustomComPort::CallEvents(TComEvents events) {
+  for (TComEvent event : kComEventDeliveryOrder) {
+    // A handler that closed the port ends the delivery: the rest would reach no device.
+    if (!connected_) return;
+    if (events.Contains(event)) CallEvent(event);
+  }
+}
+
+// --- Do methods
+
+void TCustomComPort::DoAfterClose() {
+  Fire(OnAfterClose, *this);
+}
+void TCustomComPort::DoAfterOpen() {
+  Fire(OnAfterOpen, *this);
+}
+void TCustomComPort::DoBeforeClose() {
+  Fire(OnBeforeClose, *this);
+}
+void TCustomComPort::DoBeforeOpen() {
+  Fire(OnBeforeOpen, *this);
+}
+void TCustomComPort::DoRxChar(int32_t count) {
+  Fire(OnRxChar, *this, count);
+}
+void TCustomComPort::DoRxBuf(const void* buffer, int32_t count) {
+  Fire(OnRxBuf, *this, buffer, count);
+}
+void TCustomComPort::DoTxEmpty() {
+  Fire(OnTxEmpty, *this);
+}
+void TCustomComPort::DoBreak() {
+  Fire(OnBreak, *this);
+}
+void TCustomComPort::DoRing() {
+  Fire(OnRing, *this);
+}
+void TCustomComPort::DoRxFlag() {
+  Fire(OnRxFlag, *this);
+}
+void TCustomComPort::DoCTSChange(bool onOff) {
+  Fire(OnCTSChange, *this, onOff);
+}
+void TCustomComPort::DoDSRChange(bool onOff) {
+  Fire(OnDSRChange, *this, onOff);
+}
+void TCustomComPort::DoError(TComErrors errors) {
+  Fire(OnError, *this, errors);
+}
+void TCustomComPort::DoRLSDChange(bool onOff) {
+  Fire(OnRLSDChange, *this, onOff);
+}
+void TCustomComPort::DoRx80Full() {
+  Fire(OnRx80Full, *this);
+}
+
+}  // namespace serial
