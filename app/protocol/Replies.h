@@ -31,6 +31,8 @@ struct StatusReply {
   std::string label;
   // The three release characters as received ('\0' where the reply ended).
   Release release;
+
+  bool operator==(const StatusReply&) const = default;
 };
 
 // Accepted only if positions 0..4 are exactly "#02SR".
@@ -44,6 +46,8 @@ struct DcTelemetry {
   int32_t current;
   int32_t voltage;
   char runStatus;
+
+  bool operator==(const DcTelemetry&) const = default;
 };
 std::optional<DcTelemetry> ParseDcReply(std::string_view received);
 
@@ -52,6 +56,8 @@ struct HfTelemetry {
   int32_t hfCurrent;
   int32_t regulator;
   int32_t phase;
+
+  bool operator==(const HfTelemetry&) const = default;
 };
 std::optional<HfTelemetry> ParseHfReply(std::string_view received);
 

@@ -16,6 +16,8 @@ namespace app::protocol {
 struct FrequencyRange {
   int32_t min;
   int32_t max;
+
+  bool operator==(const FrequencyRange&) const = default;
 };
 
 // A release the panel knows. The frequency slider's maximum is set first, then its minimum,
