@@ -24,8 +24,9 @@ Generator::Generator(Options options, Micros origin)
       faults_(options),
       lineFreeAt_(origin) {}
 
-bool Generator::HangUpDue() const {
-  return options_.hangupAfter && framesReceived_ >= *options_.hangupAfter && pending_.empty();
+bool Generator::HangUpDue(Micros now) const {
+  return options_.hangupAfter && framesReceived_ >= *options_.hangupAfter && pending_.empty() &&
+         now >= lastActivity_ + kHangUpGrace;
 }
 
 void Generator::Feed(std::string_view bytes, Micros now) {
@@ -34,6 +35,7 @@ void Generator::Feed(std::string_view bytes, Micros now) {
   for (auto& line : lines) {
     if (options_.hangupAfter && framesReceived_ >= *options_.hangupAfter) break;
     ++framesReceived_;
+    lastActivity_ = now;
     if (line.overlong) {
       Record(now, true, line.bytes, "overlong, ignored");
       continue;
@@ -91,6 +93,7 @@ std::vector<Generator::ReplyEvent> Generator::TakeDue(Micros now) {
     }
     out.push_back(ReplyEvent{std::move(p.bytes), p.due});
     pending_.pop_front();
+    lastActivity_ = now;
   }
   return out;
 }
@@ -102,8 +105,11 @@ std::string Generator::TakeDueBytes(Micros now) {
 }
 
 std::optional<Micros> Generator::NextDue() const {
-  if (pending_.empty()) return std::nullopt;
-  return pending_.front().due;
+  if (!pending_.empty()) return pending_.front().due;
+  if (options_.hangupAfter && framesReceived_ >= *options_.hangupAfter) {
+    return lastActivity_ + kHangUpGrace;
+  }
+  return std::nullopt;
 }
 
 void Generator::Record(Micros at, bool received, std::string bytes, std::string note) {

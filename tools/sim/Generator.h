@@ -35,15 +35,17 @@ class Generator {
   std::vector<ReplyEvent> TakeDue(Micros now);
   std::string TakeDueBytes(Micros now);
 
-  // When the next piece falls due, if any is waiting.
+  // When the next piece falls due, or the line is to be cut, if either is waiting.
   std::optional<Micros> NextDue() const;
   bool HasPending() const { return !pending_.empty(); }
 
   // Lines received so far (answered, ignored or not understood alike).
   std::uint64_t FramesReceived() const { return framesReceived_; }
-  // The hang-up count has been reached and every reply before it has been taken: the
-  // line is to be cut now. Later input is ignored.
-  bool HangUpDue() const;
+  // The hang-up count has been reached, every reply before it has been taken and the
+  // panel has had kHangUpGrace to read the last one: the line is to be cut now. Input
+  // after the last counted frame is ignored.
+  bool HangUpDue(Micros now) const;
+  static constexpr Micros kHangUpGrace{200'000};
 
   // Records of frames in and out since the last call (kept only with Options::trace).
   std::vector<TraceRecord> TakeTrace();
@@ -73,6 +75,7 @@ class Generator {
   std::deque<Piece> pending_;
   Micros lineFreeAt_{0};
   std::uint64_t framesReceived_ = 0;
+  Micros lastActivity_{0};     // last frame counted or piece handed out
   std::string outgoingTrace_;  // bytes of a paced reply that are out but not yet traced
   std::vector<TraceRecord> trace_;
 };

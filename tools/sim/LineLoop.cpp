@@ -105,11 +105,12 @@ LineLoop::End LineLoop::Run(int masterFd, int stopFd, Generator& generator, std:
     bool idle = false;
     {
       std::lock_guard lock(guard);
-      unwritten += generator.TakeDueBytes(hooks.clock());
+      Micros now = hooks.clock();
+      unwritten += generator.TakeDueBytes(now);
       trace = generator.TakeTrace();
       nextDue = generator.NextDue();
       frames = generator.FramesReceived();
-      hangUp = generator.HangUpDue();
+      hangUp = generator.HangUpDue(now);
       idle = !generator.HasPending();
     }
     while (!unwritten.empty()) {

@@ -1,0 +1,219 @@
+// Runs the built valtrex-sim as a child process and talks to it over its pseudo-terminal.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/tools/sim/PtyPeer.h"
+
+extern char** environ;
+
+namespace sim {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPeer;
+
+constexpr auto kDeadline = 10s;
+
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/valtrex-sim-test.XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) path_ = buf.data();
+  }
+  ~TempDir() {
+    if (!path_.empty()) rmdir(path_.c_str());
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Reads from a pipe until a predicate on everything read so far holds, EOF, or a deadline.
+template <typename Done>
+std::string ReadPipe(int fd, std::string& sofar, Done done, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done(sofar)) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    char buf[512];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    sofar.append(buf, static_cast<std::size_t>(n));
+  }
+  return sofar;
+}
+
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args) {
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    args.insert(args.begin(), VALTREX_SIM_PROGRAM);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, VALTREX_SIM_PROGRAM, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~SimProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+    if (err_ >= 0) close(err_);
+  }
+
+  // The first line on standard output: the path of the panel's end.
+  std::string SlavePath() {
+    ReadPipe(
+        out_, stdout_, [](const std::string& s) { return s.find('\n') != s.npos; }, kDeadline);
+    return stdout_.substr(0, stdout_.find('\n'));
+  }
+
+  void Signal(int sig) { kill(pid_, sig); }
+
+  // Waits for the process to end (its standard error closes when it does) and returns
+  // its exit status, or -1 if it did not exit normally in time.
+  int Wait() {
+    ReadPipe(
+        err_, stderr_, [](const std::string&) { return false; }, kDeadline);
+    ReadPipe(
+        out_, stdout_, [](const std::string&) { return false; }, kDeadline);
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  const std::string& Stdout() const { return stdout_; }
+  const std::string& Stderr() const { return stderr_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  std::string stdout_;
+  std::string stderr_;
+};
+
+bool IsLink(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::string LinkTarget(const std::string& path) {
+  char buf[256];
+  ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+  return n < 0 ? "" : std::string(buf, static_cast<std::size_t>(n));
+}
+
+// The done-when case: `valtrex-sim --link PATH --trace` and a plain termios peer on PATH.
+TEST(Program, TermiosPeerQueriesItThroughTheLinkAndTheTraceShowsTheLine) {
+  TempDir dir;
+  ASSERT_FALSE(dir.Path().empty());
+  std::string link = dir.Path() + "/valtrex-sim0";
+  SimProcess sim({"--link", link, "--trace"});
+  std::string slave = sim.SlavePath();
+  ASSERT_FALSE(slave.empty()) << sim.Stderr();
+  ASSERT_TRUE(IsLink(link));
+  EXPECT_EQ(LinkTarget(link), slave);
+
+  {
+    PtyPeer peer(link);
+    ASSERT_TRUE(peer.IsOpen());
+    peer.Write("@01SR\r");
+    EXPECT_EQ(peer.ReadReplies(1, kDeadline), "#02SR106\r");
+    peer.Write("%01f\r");
+    std::string f = peer.ReadReplies(1, kDeadline);
+    EXPECT_TRUE(std::regex_match(f, std::regex("#02f[0-9]{2}\\.[0-9]{3}\r"))) << f;
+    peer.Write("@01start\r@03start\r%03?\r");
+    std::string dc = peer.ReadReplies(1, kDeadline);
+    EXPECT_TRUE(std::regex_match(dc, std::regex("#02\\?[0-9]{6}1\r"))) << dc;
+  }
+
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();
+  EXPECT_FALSE(IsLink(link)) << "the link outlived the simulator";
+
+  const std::string& trace = sim.Stderr();
+  EXPECT_TRUE(std::regex_search(trace, std::regex("\n *[0-9]+\\.[0-9]{3} rx @01SR\\\\r\n")))
+      << trace;
+  EXPECT_TRUE(std::regex_search(trace, std::regex("\n *[0-9]+\\.[0-9]{3} tx #02SR106\\\\r\n")))
+      << trace;
+  EXPECT_TRUE(std::regex_search(trace, std::regex(" rx @03start\\\\r\n"))) << trace;
+}
+
+TEST(Program, HangsUpAfterTheGivenFramesAndCleansUp) {
+  TempDir dir;
+  std::string link = dir.Path() + "/sim-hangup";
+  SimProcess sim({"--link", link, "--hangup-after", "2", "--delay-ms", "1"});
+  ASSERT_FALSE(sim.SlavePath().empty()) << sim.Stderr();
+  PtyPeer peer(link);
+  ASSERT_TRUE(peer.IsOpen());
+  peer.Write("%01m\r");
+  EXPECT_EQ(peer.ReadReplies(1, kDeadline), "#02m00.080\r");
+  peer.Write("%03y\r");
+  EXPECT_EQ(peer.ReadReplies(1, kDeadline), "#02y03.500\r");
+  EXPECT_TRUE(peer.WaitHangUp(kDeadline));
+  EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();
+  EXPECT_FALSE(IsLink(link));
+}
+
+TEST(Program, InterruptEndsItCleanlyAndAStaleLinkIsReplaced) {
+  TempDir dir;
+  std::string link = dir.Path() + "/stale";
+  ASSERT_EQ(symlink("/nonexistent/pts/99", link.c_str()), 0);
+  SimProcess sim({"--link", link, "--release", "102"});
+  std::string slave = sim.SlavePath();
+  ASSERT_FALSE(slave.empty()) << sim.Stderr();
+  EXPECT_EQ(LinkTarget(link), slave);
+  PtyPeer peer(link);
+  peer.Write("@01SR\r");
+  EXPECT_EQ(peer.ReadReplies(1, kDeadline), "#02SR102\r");
+  sim.Signal(SIGINT);
+  EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();
+  EXPECT_FALSE(IsLink(link));
+}
+
+TEST(Program, HelpAndBadOptions) {
+  SimProcess help({"--help"});
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_NE(help.Stdout().find("--hangup-after"), std::string::npos);
+
+  SimProcess bad({"--drop", "2"});
+  EXPECT_EQ(bad.Wait(), 2);
+  EXPECT_NE(bad.Stderr().find("--drop"), std::string::npos);
+  EXPECT_TRUE(bad.Stdout().empty());
+}
+
+}  // namespace
+}  // namespace sim
