@@ -1,0 +1,60 @@
+#include "app/qt/PanelApplication.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include "app/qt/Edge.h"
+#include "platform/Application.h"
+
+namespace app {
+
+QFont PanelFont() {
+  // 11 pixels gives 13-pixel lines. DejaVu Sans is wider than the face the layout was drawn for
+  // ("Software release -" would run into the release text), so it is narrowed; where the
+  // condensed cut is installed it is picked for this stretch, otherwise the regular one is
+  // scaled.
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPixelSize(11);
+  font.setStretch(83);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+void SetUpPanelApplication(QApplication& application) {
+  application.setApplicationName(QStringLiteral("valtrex-panel"));
+  application.setApplicationDisplayName(QStringLiteral("Valtrex panel"));
+  application.setWindowIcon(QIcon(QStringLiteral(":/panel/valtrex-panel.png")));
+  if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) {
+    QApplication::setStyle(style);
+    QApplication::setPalette(style->standardPalette());
+  }
+  QApplication::setFont(PanelFont());
+  platform::SetExceptionHandler(ShowErrorBox);
+}
+
+QString ExceptionMessage(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return QString::fromLocal8Bit(e.what());
+  } catch (...) {
+  }
+  return QStringLiteral("Unknown exception");
+}
+
+void ShowErrorBox(std::exception_ptr error) {
+  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
+                        ExceptionMessage(error));
+}
+
+void ReportAtEdge(std::exception_ptr error) noexcept {
+  try {
+    platform::HandleException(error);
+  } catch (...) {
+  }
+}
+
+}  // namespace app

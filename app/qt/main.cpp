@@ -1,0 +1,27 @@
+// valtrex-panel: the Valtrex ultrasonic generator control panel.
+
+#include <QApplication>
+#include <exception>
+
+#include "app/qt/Edge.h"
+#include "app/qt/MainWindow.h"
+#include "app/qt/PanelApplication.h"
+#include "app/qt/Unattended.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  app::SetUpPanelApplication(application);
+  try {
+    app::TMainWindow window;
+    window.show();
+    app::ApplyUnattendedEnvironment(window);
+    QApplication::exec();
+  } catch (const std::exception&) {
+    // A failure while the window is built or torn down is shown like any other; then the
+    // program ends.
+    app::ReportAtEdge(std::current_exception());
+  }
+  // The window is gone, and with it the port. The operator has been told of every failure, so
+  // the exit status says nothing more.
+  return 0;
+}
