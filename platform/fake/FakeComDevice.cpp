@@ -237,6 +237,7 @@ void FakeLine::FinishAll(Kind kind, int error) {
 }
 
 uint32_t FakeLine::TakeInput(void* buffer, uint32_t count) {
+  if (readLimit_) count = std::min(count, *readLimit_);
   const auto n = static_cast<uint32_t>(std::min<size_t>(count, input_.size()));
   std::memcpy(buffer, input_.data(), n);
   input_.erase(0, n);
@@ -326,6 +327,11 @@ std::string FakeLine::Written() const {
 void FakeLine::SetWriteLimit(std::optional<uint32_t> limit) {
   std::lock_guard lock(mutex_);
   writeLimit_ = limit;
+}
+
+void FakeLine::SetReadLimit(std::optional<uint32_t> limit) {
+  std::lock_guard lock(mutex_);
+  readLimit_ = limit;
 }
 
 void FakeLine::SetModemStatus(uint32_t status) {

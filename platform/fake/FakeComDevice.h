@@ -58,6 +58,8 @@ class FakeLine {
   std::string Written() const;
   // A write takes at most this many bytes, as a write whose time-out ran out (none: all).
   void SetWriteLimit(std::optional<uint32_t> limit);
+  // A read delivers at most this many bytes, though the queue reports more (none: no limit).
+  void SetReadLimit(std::optional<uint32_t> limit);
 
   // --- Line state
   void SetModemStatus(uint32_t status);  // MS_CTS_ON ... MS_RLSD_ON
@@ -118,6 +120,7 @@ class FakeLine {
   std::string input_;
   std::string written_;
   std::optional<uint32_t> writeLimit_;
+  std::optional<uint32_t> readLimit_;
   uint32_t modemStatus_ = 0;
   uint32_t errors_ = 0;
   uint32_t statFlags_ = 0;
