@@ -413,26 +413,5 @@ TEST(Generator, TraceShowsEveryFrameInAndOutReadably) {
   EXPECT_EQ(Printable(std::string("a\\b\0\x7f\xff\r\n", 8)), "a\\\\b\\x00\\x7F\\xFF\\r\\x0A");
 }
 
-TEST(Generator, TraceNamesTheFaults) {
-  Options o;
-  o.trace = true;
-  o.dropRate = 1;
-  Generator g(o, kStart);
-  g.Feed("%01f\r", kStart);
-  auto records = g.TakeTrace();
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(FormatTrace(records[1], kStart), "     0.000 tx [dropped]");
-
-  o.dropRate = 0;
-  o.splitRate = 1;
-  Generator s(o, kStart);
-  s.Feed("%01f\r", kStart);
-  s.TakeDueBytes(kStart + 1s);
-  records = s.TakeTrace();
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[1].note, "split 1/2");
-  EXPECT_EQ(records[2].note, "split 2/2");
-}
-
 }  // namespace
 }  // namespace sim

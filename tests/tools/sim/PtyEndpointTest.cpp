@@ -64,18 +64,5 @@ TEST(PtyEndpoint, HangUpLooksLikeAnUnpluggedCable) {
   EXPECT_FALSE(endpoint.WaitForFrames(3, 1ms));
 }
 
-TEST(PtyEndpoint, TraceLinesAreCollected) {
-  Options o;
-  o.trace = true;
-  PtyEndpoint endpoint(o);
-  PtyPeer peer(endpoint.SlavePath());
-  peer.Write("%03p\r");
-  ASSERT_TRUE(endpoint.WaitForFrames(1, 10s));
-  auto lines = endpoint.TakeTraceLines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[0].find(" rx %03p\\r"), std::string::npos) << lines[0];
-  EXPECT_NE(lines[1].find(" tx #02p00.650\\r"), std::string::npos) << lines[1];
-}
-
 }  // namespace
 }  // namespace sim

@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace sim::test {
 namespace {
@@ -16,6 +20,21 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
       deadline - std::chrono::steady_clock::now());
   return static_cast<int>(std::max<long long>(0, left.count()));
 }
+
+// Every test in this executable needs pseudo-terminals; without them they are skipped, and
+// the skip says why.
+class PseudoTerminals : public testing::Environment {
+ public:
+  void SetUp() override {
+    int fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd < 0)
+      GTEST_SKIP() << "SKIPPED: no pseudo-terminals on this machine: " << std::strerror(errno);
+    close(fd);
+  }
+};
+
+[[maybe_unused]] testing::Environment* const kPseudoTerminals =
+    testing::AddGlobalTestEnvironment(new PseudoTerminals);
 
 }  // namespace
 
