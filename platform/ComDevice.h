@@ -130,7 +130,9 @@ inline constexpr uint32_t EV_RX80FULL = 0x0400;
 // The record of one overlapped operation. The caller owns it and keeps it (and the buffer it
 // handed over) alive until the operation has completed or CancelIo has returned. A zeroed record
 // that no operation used reads as "completed, 0 bytes". The device resets hEvent when an operation
-// starts and sets it when the operation completes.
+// starts and sets it when the operation completes. Internal is stored last: once it no longer
+// reads kIoPending, the device touches neither the record nor its event again, so the caller
+// may free both at once.
 struct TOverlapped {
   TEvent* hEvent = nullptr;
   std::atomic<int> Internal{0};           // 0 done, kIoPending in flight, otherwise the error

@@ -42,7 +42,8 @@ class TEvent {
 uint32_t WaitForSingleObject(TEvent& event, uint32_t timeoutMs);
 
 // Waits until any one of the events is signalled; returns WAIT_OBJECT_0 + its index
-// (the lowest index when several are), WAIT_TIMEOUT or WAIT_FAILED.
+// (the lowest index when several are), WAIT_TIMEOUT, or WAIT_FAILED (also for an empty list
+// or a missing event). An auto-reset event is consumed only when its index is returned.
 uint32_t WaitForMultipleObjects(std::span<TEvent* const> events, uint32_t timeoutMs);
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -19,25 +20,33 @@ TEvent::TEvent(bool manualReset, bool initialState)
   if (fd_ < 0) throw std::runtime_error("eventfd failed");
 }
 
-TEvent::~TEvent() { close(fd_); }
+TEvent::~TEvent() {
+  close(fd_);
+}
 
 void TEvent::Set() {
   const uint64_t one = 1;
-  // A second Set while signalled only raises the counter; it stays one signal.
+  // A second Set while signalled only raises the counter; it stays one signal. (EAGAIN would
+  // mean the counter is at its ceiling: signalled all the same.)
   while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
 void TEvent::Reset() {
   uint64_t value;
+  // EAGAIN: it was not signalled, which is what Reset wants.
   while (read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
   }
 }
 
 bool TEvent::TryConsume() {
   uint64_t value;
-  // Another waiter may have taken the signal between poll() and here: then read fails with EAGAIN.
-  return read(fd_, &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+  // Another waiter may have taken the signal between poll() and here: then read fails with
+  // EAGAIN. Reading takes the whole counter at once, so only one waiter ever gets it.
+  for (;;) {
+    if (read(fd_, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) return true;
+    if (errno != EINTR) return false;
+  }
 }
 
 uint32_t WaitForSingleObject(TEvent& event, uint32_t timeoutMs) {
@@ -47,22 +56,33 @@ uint32_t WaitForSingleObject(TEvent& event, uint32_t timeoutMs) {
 
 uint32_t WaitForMultipleObjects(std::span<TEvent* const> events, uint32_t timeoutMs) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  if (events.empty()) return WAIT_FAILED;
   std::vector<pollfd> fds(events.size());
-  for (size_t i = 0; i < events.size(); ++i) fds[i] = {events[i]->Descriptor(), POLLIN, 0};
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (events[i] == nullptr) return WAIT_FAILED;
+    fds[i] = {events[i]->Descriptor(), POLLIN, 0};
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     int wait = -1;
     if (timeoutMs != INFINITE) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+      // poll() takes an int: a time-out beyond its range is waited for in several turns.
+      wait = left.count() <= 0        ? 0
+             : left.count() > INT_MAX ? INT_MAX
+                                      : static_cast<int>(left.count());
     }
     const int n = poll(fds.data(), fds.size(), wait);
     if (n < 0) {
       if (errno == EINTR) continue;
       return WAIT_FAILED;
     }
-    if (n == 0) return WAIT_TIMEOUT;
+    if (n == 0) {
+      if (timeoutMs != INFINITE && Clock::now() >= deadline) return WAIT_TIMEOUT;
+      continue;
+    }
     for (size_t i = 0; i < events.size(); ++i) {
+      if (fds[i].revents & (POLLERR | POLLNVAL)) return WAIT_FAILED;
       if (!(fds[i].revents & POLLIN)) continue;
       if (events[i]->ManualReset() || events[i]->TryConsume()) {
         return WAIT_OBJECT_0 + static_cast<uint32_t>(i);

@@ -1,0 +1,181 @@
+// Comm events: the mask, the wait, and the watcher of the modem input lines.
+#include <linux/serial.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+
+#include "platform/posix/TermiosDevice.h"
+
+namespace platform::posix {
+namespace {
+
+// Interrupts the watcher's wait in the driver. Installed without SA_RESTART, so the wait
+// returns EINTR instead of going on.
+int WakeSignal() {
+  return SIGRTMIN + 2;
+}
+
+void OnWakeSignal(int) {}
+
+}  // namespace
+
+void TTermiosDevice::InstallWakeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action = {};
+    action.sa_handler = OnWakeSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(WakeSignal(), &action, nullptr);
+  });
+}
+
+namespace {
+
+struct TModemState {
+  int lines = 0;
+  bool counted = false;
+  TLineCounters counters;
+};
+
+TModemState ReadModemState(int fd, bool withCounters) {
+  TModemState state;
+  ioctl(fd, TIOCMGET, &state.lines);
+  serial_icounter_struct c{};
+  if (withCounters && ioctl(fd, TIOCGICOUNT, &c) == 0) {
+    state.counted = true;
+    state.counters.cts = static_cast<uint32_t>(c.cts);
+    state.counters.dsr = static_cast<uint32_t>(c.dsr);
+    state.counters.dcd = static_cast<uint32_t>(c.dcd);
+    state.counters.rng = static_cast<uint32_t>(c.rng);
+  }
+  return state;
+}
+
+// The counters catch a line that went and came back between two looks; the levels alone
+// cannot.
+uint32_t ModemEvents(const TModemState& before, const TModemState& now) {
+  const int changed = before.lines ^ now.lines;
+  uint32_t events = 0;
+  if (changed & TIOCM_CTS) events |= EV_CTS;
+  if (changed & TIOCM_DSR) events |= EV_DSR;
+  if (changed & TIOCM_CD) events |= EV_RLSD;
+  if ((changed & TIOCM_RNG) && (now.lines & TIOCM_RNG)) events |= EV_RING;
+  if (before.counted && now.counted) {
+    if (now.counters.cts != before.counters.cts) events |= EV_CTS;
+    if (now.counters.dsr != before.counters.dsr) events |= EV_DSR;
+    if (now.counters.dcd != before.counters.dcd) events |= EV_RLSD;
+    if (now.counters.rng != before.counters.rng) events |= EV_RING;
+  }
+  return events;
+}
+
+}  // namespace
+
+void TTermiosDevice::RaiseEvents(uint32_t events) {
+  // Events seen while no wait is pending are kept for the next wait, which then returns at
+  // once; a changed mask forgets them.
+  history_ |= events & commMask_;
+  if (!wait_ || history_ == 0) return;
+  *wait_->mask = history_;
+  history_ = 0;
+  TOverlapped* ov = wait_->ov;
+  wait_.reset();
+  Complete(ov, 0, 0);
+}
+
+void TTermiosDevice::CheckQueueLevel() {
+  const bool above = uint64_t{queue_.size()} * 5 >= uint64_t{capacity_} * 4;
+  if (above && !above80_) RaiseEvents(EV_RX80FULL);
+  above80_ = above;
+}
+
+int TTermiosDevice::SetCommMask(uint32_t mask) {
+  std::lock_guard lock(mutex_);
+  // Clearing the mask is how a wait is ended when closing; on a device that went away there is
+  // no wait left, and nothing to fail.
+  if (gone_ && mask != 0) return gone_;
+  commMask_ = mask;
+  history_ = 0;
+  if (wait_) {
+    *wait_->mask = 0;
+    TOverlapped* ov = wait_->ov;
+    wait_.reset();
+    Complete(ov, 0, 0);
+  }
+  return 0;
+}
+
+int TTermiosDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
+  if (!mask) return EINVAL;
+  if (!ov) {
+    TOverlapped local;
+    const int result = WaitCommEvent(mask, &local);
+    return result == kIoPending ? Await(local, nullptr) : result;
+  }
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  // One wait at a time, and only for something.
+  if (commMask_ == 0 || wait_) return EINVAL;
+  Begin(ov);
+  if (history_ != 0) {
+    *mask = history_;
+    history_ = 0;
+    Complete(ov, 0, 0);
+    return 0;
+  }
+  *mask = 0;
+  wait_ = TEventWait{ov, mask};
+  return kIoPending;
+}
+
+// The modem input lines change without any byte arriving, and the driver tells of a change
+// only to a thread blocked in TIOCMIWAIT; this thread waits there and hands what changed to
+// the device. A device without modem ioctls (a pseudo-terminal) gets no such thread and no
+// modem events at all: nothing can change there, so nothing stands in its place.
+void TTermiosDevice::WatchModemLines() {
+  sigset_t wake;
+  sigemptyset(&wake);
+  sigaddset(&wake, WakeSignal());
+  pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
+  std::unique_lock lock(mutex_);
+  TModemState last = ReadModemState(fd_, hasCounters_);
+  while (!stopping_ && !gone_) {
+    lock.unlock();
+    const int r = ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG);
+    const int error = errno;
+    lock.lock();
+    if (r != 0 && error == EINTR) continue;
+    // A driver that cannot wait on its lines leaves them unwatched; a device that went away
+    // is reported by the service thread.
+    if (r != 0) break;
+    const TModemState now = ReadModemState(fd_, hasCounters_);
+    const uint32_t events = ModemEvents(last, now);
+    last = now;
+    // Output held for DSR, or input dropped without it, may go on now.
+    if (events & EV_DSR) Wake();
+    RaiseEvents(events);
+  }
+  watcherDone_ = true;
+  watcherEnded_.notify_all();
+}
+
+void TTermiosDevice::StopModemWatcher() {
+  if (!watcher_.joinable()) return;
+  {
+    std::unique_lock lock(mutex_);
+    stopping_ = true;
+    // The signal ends the driver's wait only if it arrives while the thread is inside it; one
+    // sent a moment before is lost, so it goes again until the thread has ended.
+    while (!watcherDone_) {
+      pthread_kill(watcher_.native_handle(), WakeSignal());
+      watcherEnded_.wait_for(lock, std::chrono::milliseconds(20));
+    }
+  }
+  watcher_.join();
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,21 @@
+#pragma once
+// Bit rates the terminal interface has no Bxxx name for (14400, 56000, 128000, 256000, 31250,
+// any other) go to the driver as a number. This lives apart because the kernel's own terminal
+// header, which has that interface, cannot share a translation unit with the C library's.
+
+#include <cstdint>
+
+#include "platform/posix/LineConfig.h"
+
+namespace platform::posix {
+
+// Sets the whole line (flags and control characters of `flags`) with `baudRate` as a number in
+// both directions, reads it back and returns 0, EINVAL when the driver holds another rate or
+// dropped part of the character format (checked when `checkFormat`), or the errno of the
+// driver's refusal.
+int ApplyLineWithRate(int fd, const TTermiosFlags& flags, uint32_t baudRate, bool checkFormat);
+
+// The output rate the driver holds, whatever way it was set.
+int ReadBaudRate(int fd, uint32_t* baudRate);
+
+}  // namespace platform::posix

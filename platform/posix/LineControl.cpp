@@ -1,0 +1,293 @@
+// The line itself: character format and rate, modem lines, break and flow state, the error
+// counters and the status record.
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/posix/CustomRate.h"
+#include "platform/posix/TermiosDevice.h"
+
+namespace platform::posix {
+namespace {
+
+constexpr tcflag_t kRateBits = CBAUD | CIBAUD;
+constexpr tcflag_t kFormatBits = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
+
+void Put(const TTermiosFlags& flags, termios& t, bool keepRate) {
+  t.c_iflag = flags.iflag;
+  t.c_oflag = flags.oflag;
+  t.c_lflag = flags.lflag;
+  t.c_cflag = (keepRate ? t.c_cflag & kRateBits : 0) | (flags.cflag & ~kRateBits);
+  t.c_cc[VMIN] = flags.vmin;
+  t.c_cc[VTIME] = flags.vtime;
+}
+
+// Modem ioctls on a device without modem lines (a pseudo-terminal) fail with these: there is
+// nothing to drive, which is not an error.
+bool NoModemLines(int error) {
+  return error == ENOTTY || error == EINVAL;
+}
+
+TLineCounters FromDriver(const serial_icounter_struct& c) {
+  TLineCounters n;
+  n.frame = static_cast<uint32_t>(c.frame);
+  n.parity = static_cast<uint32_t>(c.parity);
+  n.overrun = static_cast<uint32_t>(c.overrun);
+  n.brk = static_cast<uint32_t>(c.brk);
+  n.bufOverrun = static_cast<uint32_t>(c.buf_overrun);
+  n.cts = static_cast<uint32_t>(c.cts);
+  n.dsr = static_cast<uint32_t>(c.dsr);
+  n.dcd = static_cast<uint32_t>(c.dcd);
+  n.rng = static_cast<uint32_t>(c.rng);
+  return n;
+}
+
+// Pseudo-terminal slaves: a terminal with no line behind it, whose driver forces 8 data bits
+// and no parity whatever it is told.
+bool IsPseudoTerminal(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned int m = major(st.st_rdev);
+  return m >= 136 && m <= 143;
+}
+
+}  // namespace
+
+void TTermiosDevice::InitLine() {
+  // Raw at once: a terminal opened with its old settings would echo and edit what arrives.
+  termios t;
+  if (tcgetattr(fd_, &t) == 0) {
+    TTermiosFlags flags;
+    MakeRaw(flags, t.c_cflag);
+    Put(flags, t, true);
+    tcsetattr(fd_, TCSANOW, &t);
+  }
+  pseudoTerminal_ = IsPseudoTerminal(fd_);
+  int lines = 0;
+  hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
+  serial_icounter_struct counters{};
+  if (ioctl(fd_, TIOCGICOUNT, &counters) == 0) {
+    hasCounters_ = true;
+    counters_ = FromDriver(counters);
+  }
+  serial_rs485 rs485{};
+  if (ioctl(fd_, TIOCGRS485, &rs485) == 0) {
+    rs485Known_ = true;
+    rs485Saved_.assign(reinterpret_cast<const uint8_t*>(&rs485),
+                       reinterpret_cast<const uint8_t*>(&rs485) + sizeof rs485);
+  }
+}
+
+int TTermiosDevice::SetCommState(const TDCB& dcb) {
+  TTermiosFlags flags;
+  TLineOptions options;
+  if (const int error = DcbToTermios(dcb, flags, options)) return error;
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  if (const int error = ApplyLine(flags, options)) return error;
+  options_ = options;
+  decoder_.SetOptions(
+      {options.parityCheck, options.replaceErrors, options.errorChar, options.discardNull});
+  charTime_ = std::chrono::microseconds(options.charTimeUs);
+  const int error = ApplyPins(options);
+  Wake();
+  return error;
+}
+
+int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& options) {
+  termios saved;
+  if (tcgetattr(fd_, &saved) != 0) return errno;
+  int error = 0;
+  if (options.speedCode) {
+    termios t = saved;
+    Put(flags, t, false);
+    t.c_cc[VSTART] = flags.vstart;
+    t.c_cc[VSTOP] = flags.vstop;
+    cfsetispeed(&t, *options.speedCode);
+    cfsetospeed(&t, *options.speedCode);
+    // tcsetattr succeeds when any part of the settings took; what the driver holds is checked.
+    termios held;
+    if (tcsetattr(fd_, TCSANOW, &t) != 0 || tcgetattr(fd_, &held) != 0) {
+      error = errno;
+    } else if (cfgetospeed(&held) != *options.speedCode) {
+      error = EINVAL;
+    } else if (!pseudoTerminal_ && (held.c_cflag & kFormatBits) != (t.c_cflag & kFormatBits)) {
+      error = EINVAL;
+    }
+  } else {
+    error = ApplyLineWithRate(fd_, flags, options.baudRate, !pseudoTerminal_);
+  }
+  // A refused record leaves the line as it was.
+  if (error != 0) tcsetattr(fd_, TCSANOW, &saved);
+  return error;
+}
+
+int TTermiosDevice::ApplyPins(const TLineOptions& options) {
+  // Opening raises DTR and RTS; from here on they follow the record.
+  if (const int error = SetModemBits(TIOCM_DTR, options.dtr == TPinControl::pcOn)) return error;
+  const bool toggle = options.rts == TPinControl::pcToggle;
+  if (toggle && !rs485Active_ && rs485Known_ && rs485Saved_.size() == sizeof(serial_rs485)) {
+    // Where the driver can raise RTS around each transmission itself, it does it best.
+    serial_rs485 rs485;
+    std::memcpy(&rs485, rs485Saved_.data(), sizeof rs485);
+    rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    rs485.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND);
+    rs485.delay_rts_before_send = 0;
+    rs485.delay_rts_after_send = 0;
+    rs485Active_ = ioctl(fd_, TIOCSRS485, &rs485) == 0;
+  } else if (!toggle && rs485Active_) {
+    serial_rs485 rs485;
+    std::memcpy(&rs485, rs485Saved_.data(), sizeof rs485);
+    ioctl(fd_, TIOCSRS485, &rs485);
+    rs485Active_ = false;
+  }
+  if (rs485Active_) return 0;
+  switch (options.rts) {
+    case TPinControl::pcOn:
+      return SetModemBits(TIOCM_RTS, true);
+    case TPinControl::pcFlow:
+      return 0;  // the driver drives it
+    case TPinControl::pcToggle:
+      if (rtsRaised_) return 0;  // a transmission is on; it lowers RTS when it ends
+      return SetModemBits(TIOCM_RTS, false);
+    case TPinControl::pcOff:
+      rtsRaised_ = false;
+      rtsDropAt_.reset();
+      return SetModemBits(TIOCM_RTS, false);
+  }
+  return 0;
+}
+
+int TTermiosDevice::SetModemBits(int bits, bool on) {
+  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
+  return NoModemLines(errno) ? 0 : errno;
+}
+
+bool TTermiosDevice::DsrOn() {
+  int lines = 0;
+  return hasModemLines_ && ioctl(fd_, TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR);
+}
+
+void TTermiosDevice::RaiseRtsForSend() {
+  rtsDropAt_.reset();
+  if (options_.rts != TPinControl::pcToggle || rs485Active_ || !hasModemLines_ || rtsRaised_) {
+    return;
+  }
+  SetModemBits(TIOCM_RTS, true);
+  rtsRaised_ = true;
+}
+
+uint32_t TTermiosDevice::SampleCounters() {
+  if (!hasCounters_) return 0;
+  serial_icounter_struct driver{};
+  if (ioctl(fd_, TIOCGICOUNT, &driver) != 0) return 0;
+  const TLineCounters now = FromDriver(driver);
+  uint32_t flags = 0;
+  if (now.frame != counters_.frame) flags |= CE_FRAME;
+  if (now.parity != counters_.parity) flags |= CE_RXPARITY;
+  if (now.overrun != counters_.overrun) flags |= CE_OVERRUN;
+  if (now.brk != counters_.brk) flags |= CE_BREAK;
+  if (now.bufOverrun != counters_.bufOverrun) flags |= CE_RXOVER;
+  counters_ = now;
+  AddErrors(flags);
+  return flags;
+}
+
+void TTermiosDevice::AddErrors(uint32_t flags) {
+  if (flags == 0) return;
+  errors_ |= flags;
+  uint32_t events = 0;
+  if (flags & (CE_FRAME | CE_RXPARITY | CE_OVERRUN)) events |= EV_ERR;
+  if (flags & CE_BREAK) events |= EV_BREAK;
+  RaiseEvents(events);
+  if (options_.abortOnError) {
+    // Transfers stop until the caller has looked at the errors.
+    abortedByError_ = true;
+    AbortTransfers(reads_, ECANCELED);
+    AbortTransfers(writes_, ECANCELED);
+  }
+}
+
+int TTermiosDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  // Reading the counts clears the error flags, as the driver's own call does.
+  SampleCounters();
+  if (errors) *errors = errors_;
+  errors_ = 0;
+  abortedByError_ = false;
+  if (stat) {
+    int inDriver = 0;
+    if (ioctl(fd_, FIONREAD, &inDriver) != 0) inDriver = 0;
+    stat->cbInQue =
+        static_cast<uint32_t>(queue_.size() + static_cast<size_t>(std::max(inDriver, 0)));
+    uint64_t out = priorityChar_ ? 1 : 0;
+    for (const TTransfer& w : writes_) out += w.count - w.done;
+    int outDriver = 0;
+    if (ioctl(fd_, TIOCOUTQ, &outDriver) == 0 && outDriver > 0)
+      out += static_cast<uint64_t>(outDriver);
+    stat->cbOutQue = static_cast<uint32_t>(std::min<uint64_t>(out, UINT32_MAX));
+    stat->Flags = 0;
+    const bool waiting = out > 0;
+    int lines = 0;
+    const bool haveLines = hasModemLines_ && ioctl(fd_, TIOCMGET, &lines) == 0;
+    if (waiting && (options_.rts == TPinControl::pcFlow) && haveLines && !(lines & TIOCM_CTS)) {
+      stat->Flags |= 0x01;  // CTS hold
+    }
+    if (waiting && options_.outDsrFlow && !(haveLines && (lines & TIOCM_DSR))) {
+      stat->Flags |= 0x02;  // DSR hold
+    }
+    if (priorityChar_) stat->Flags |= 0x40;  // a TransmitCommChar byte waits
+  }
+  return 0;
+}
+
+int TTermiosDevice::EscapeCommFunction(uint32_t function) {
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  const auto result = [](int r) { return r == 0 || NoModemLines(errno) ? 0 : errno; };
+  switch (function) {
+    case SETDTR:
+      return SetModemBits(TIOCM_DTR, true);
+    case CLRDTR:
+      return SetModemBits(TIOCM_DTR, false);
+    case SETRTS:
+      return SetModemBits(TIOCM_RTS, true);
+    case CLRRTS:
+      return SetModemBits(TIOCM_RTS, false);
+    case SETBREAK:
+      return result(ioctl(fd_, TIOCSBRK));
+    case CLRBREAK:
+      return result(ioctl(fd_, TIOCCBRK));
+    case SETXON:
+      return tcflow(fd_, TCOON) == 0 ? 0 : errno;
+    case SETXOFF:
+      return tcflow(fd_, TCOOFF) == 0 ? 0 : errno;
+    default:
+      return EINVAL;
+  }
+}
+
+int TTermiosDevice::GetCommModemStatus(uint32_t* status) {
+  if (!status) return EINVAL;
+  *status = 0;
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  int lines = 0;
+  if (ioctl(fd_, TIOCMGET, &lines) != 0) return NoModemLines(errno) ? 0 : errno;
+  if (lines & TIOCM_CTS) *status |= MS_CTS_ON;
+  if (lines & TIOCM_DSR) *status |= MS_DSR_ON;
+  if (lines & TIOCM_RNG) *status |= MS_RING_ON;
+  if (lines & TIOCM_CD) *status |= MS_RLSD_ON;
+  return 0;
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,129 @@
+// Opening a device by port name, exclusively, and giving it back at the end.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "platform/posix/DeviceName.h"
+#include "platform/posix/TermiosDevice.h"
+
+namespace platform {
+namespace posix {
+
+std::string DevicePath(const std::string& portName) {
+  if (portName.size() > 3 && portName.size() <= 12 && portName.compare(0, 3, "COM") == 0 &&
+      portName[3] != '0') {
+    uint64_t n = 0;
+    bool digits = true;
+    for (size_t i = 3; i < portName.size() && digits; ++i) {
+      digits = portName[i] >= '0' && portName[i] <= '9';
+      n = n * 10 + static_cast<uint64_t>(portName[i] - '0');
+    }
+    if (digits) return "/dev/ttyS" + std::to_string(n - 1);
+  }
+  if (portName.find('/') != std::string::npos) return portName;
+  return "/dev/" + portName;
+}
+
+namespace {
+
+// The lock and the exclusive mode end with the descriptor; TIOCNXCL first, since the driver
+// keeps its exclusive flag for as long as any other descriptor has the device open.
+void Release(int fd) {
+  ioctl(fd, TIOCNXCL);
+  close(fd);
+}
+
+}  // namespace
+
+std::unique_ptr<ComDevice> TTermiosDevice::Create(int fd, int& error) {
+  const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd < 0) {
+    error = errno;
+    Release(fd);
+    return nullptr;
+  }
+  std::unique_ptr<TTermiosDevice> device(new TTermiosDevice(fd, wakeFd));
+  device->InitLine();
+  try {
+    device->Start();
+  } catch (const std::system_error& e) {
+    error = e.code().value() != 0 ? e.code().value() : EAGAIN;
+    return nullptr;
+  }
+  error = 0;
+  return device;
+}
+
+TTermiosDevice::TTermiosDevice(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {}
+
+void TTermiosDevice::Start() {
+  watcherDone_ = !hasModemLines_;
+  if (hasModemLines_) InstallWakeSignal();
+  service_ = std::thread([this] { ServiceLoop(); });
+  if (hasModemLines_) watcher_ = std::thread([this] { WatchModemLines(); });
+}
+
+TTermiosDevice::~TTermiosDevice() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  Wake();
+  if (service_.joinable()) service_.join();
+  StopModemWatcher();
+  {
+    std::lock_guard lock(mutex_);
+    // A caller that still had operations running gets them back cancelled, never hanging.
+    AbortTransfers(reads_, ECANCELED);
+    AbortTransfers(writes_, ECANCELED);
+    if (wait_) {
+      Complete(wait_->ov, ECANCELED, 0);
+      wait_.reset();
+    }
+    if (rs485Active_ && rs485Saved_.size() == sizeof(serial_rs485)) {
+      serial_rs485 saved;
+      std::memcpy(&saved, rs485Saved_.data(), sizeof saved);
+      ioctl(fd_, TIOCSRS485, &saved);
+    }
+  }
+  Release(fd_);
+  close(wakeFd_);
+}
+
+}  // namespace posix
+
+std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
+  if (name.empty()) {
+    error = ENOENT;
+    return nullptr;
+  }
+  const std::string path = posix::DevicePath(name);
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  // The lock comes before anything touches the line: a second opener, in this process or
+  // another, must not change a line that is in use. A driver without exclusive mode (ENOTTY,
+  // EINVAL) still has the lock.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error = errno == EWOULDBLOCK ? EBUSY : errno;
+    close(fd);
+    return nullptr;
+  }
+  if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+    error = errno;
+    close(fd);
+    return nullptr;
+  }
+  return posix::TTermiosDevice::Create(fd, error);
+}
+
+}  // namespace platform

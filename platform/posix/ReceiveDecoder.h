@@ -1,0 +1,39 @@
+#pragma once
+// Our receive path's view of the driver's byte marks. With PARMRK the driver hands over a byte
+// received with a parity or framing error as 0xFF 0x00 byte, a break as 0xFF 0x00 0x00 and a
+// data byte 0xFF doubled; this takes the marks out again, applies the record's replacement
+// character and NUL discarding, and says what the marks reported. Pure: no device.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace platform::posix {
+
+struct TReceiveMarks {
+  uint32_t errors = 0;  // bytes received with a parity or framing error
+  uint32_t breaks = 0;
+};
+
+class TReceiveDecoder {
+ public:
+  struct TOptions {
+    bool parityCheck = false;    // the driver marks bad bytes (INPCK)
+    bool replaceErrors = false;  // a bad byte becomes errorChar instead of keeping its value
+    uint8_t errorChar = 0;
+    bool discardNull = false;  // NUL data bytes are dropped
+  };
+
+  void SetOptions(const TOptions& options) { options_ = options; }
+  // Appends the data bytes of `raw` to `out`. A mark split over two calls is taken whole.
+  TReceiveMarks Decode(const uint8_t* raw, size_t count, std::vector<uint8_t>& out);
+  // Forgets a half-seen mark (the driver's queue was flushed).
+  void Reset() { state_ = kData; }
+
+ private:
+  enum State : uint8_t { kData, kAfterFF, kAfterFF00 };
+  TOptions options_;
+  State state_ = kData;
+};
+
+}  // namespace platform::posix

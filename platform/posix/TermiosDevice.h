@@ -1,0 +1,175 @@
+#pragma once
+// One open terminal device behind the ComDevice seam. The device keeps its own input queue
+// (sized by SetupComm) that a service thread fills from the driver; reads take from it, so a
+// comm-event wait never takes bytes away from a read. Transfers that cannot finish at once go
+// on in the service thread, one poll() over the device and a wake-up descriptor, with the
+// deadlines the time-outs give. All state below is guarded by mutex_.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/ComDevice.h"
+#include "platform/posix/LineConfig.h"
+#include "platform/posix/ReceiveDecoder.h"
+#include "platform/posix/Timeouts.h"
+
+namespace platform::posix {
+
+using Clock = std::chrono::steady_clock;
+
+// The driver's error and modem-line counters (as far as the driver keeps them).
+struct TLineCounters {
+  uint32_t frame = 0, parity = 0, overrun = 0, brk = 0, bufOverrun = 0;
+  uint32_t cts = 0, dsr = 0, dcd = 0, rng = 0;
+};
+
+class TTermiosDevice final : public ComDevice {
+ public:
+  // Takes over an open descriptor that already holds the exclusive lock; closes it on failure.
+  static std::unique_ptr<ComDevice> Create(int fd, int& error);
+  ~TTermiosDevice() override;
+  TTermiosDevice(const TTermiosDevice&) = delete;
+  TTermiosDevice& operator=(const TTermiosDevice&) = delete;
+
+  int SetupComm(uint32_t inQueue, uint32_t outQueue) override;
+  int SetCommState(const TDCB& dcb) override;
+  int SetCommTimeouts(const TCommTimeouts& timeouts) override;
+  int ReadFile(void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) override;
+  int WriteFile(const void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) override;
+  int GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) override;
+  int CancelIo(TOverlapped* ov) override;
+  int ClearCommError(uint32_t* errors, TComStat* stat) override;
+  int PurgeComm(uint32_t flags) override;
+  int EscapeCommFunction(uint32_t function) override;
+  int GetCommModemStatus(uint32_t* status) override;
+  int TransmitCommChar(char c) override;
+  int SetCommMask(uint32_t mask) override;
+  int WaitCommEvent(uint32_t* mask, TOverlapped* ov) override;
+
+ private:
+  struct TTransfer {
+    TOverlapped* ov = nullptr;
+    uint8_t* in = nullptr;         // a read's buffer
+    const uint8_t* out = nullptr;  // a write's bytes
+    uint32_t count = 0;
+    uint32_t done = 0;
+    bool started = false;  // the front one of its kind runs, the others wait their turn
+    TReadPlan plan;
+    std::optional<Clock::time_point> deadline;
+    std::optional<Clock::duration> interval;
+    Clock::time_point lastByte;
+  };
+  struct TEventWait {
+    TOverlapped* ov = nullptr;
+    uint32_t* mask = nullptr;
+  };
+
+  TTermiosDevice(int fd, int wakeFd);
+  void Start();
+  void InitLine();
+
+  // --- completion of records (Transfer.cpp)
+  static void Begin(TOverlapped* ov);
+  void Complete(TOverlapped* ov, int result, uint32_t done);
+  int Await(TOverlapped& ov, uint32_t* done);
+  void Wake();
+
+  // --- the service thread (Transfer.cpp)
+  void ServiceLoop();
+  void Progress(Clock::time_point now);
+  void ProgressReceive(Clock::time_point now);
+  bool Pull();
+  void Accept(const uint8_t* raw, size_t count);
+  void StartRead(TTransfer& read, Clock::time_point now);
+  void TakeQueued(TTransfer& read, Clock::time_point now);
+  bool ReadFinished(const TTransfer& read, Clock::time_point now) const;
+  void ProgressTransmit(Clock::time_point now);
+  bool WriteSome(const uint8_t* bytes, uint32_t count, uint32_t& written);
+  uint32_t KernelOutQueue();
+  void ScheduleDrainCheck(Clock::time_point now, uint32_t outq);
+  bool TransmitterBusy();
+  void FinishTimedOutWrite(TTransfer& w);
+  std::optional<Clock::time_point> NextDeadline() const;
+  bool HungUp() const;
+  void Vanish(int error);
+  void AbortTransfers(std::deque<TTransfer>& transfers, int error);
+
+  // --- line state (LineControl.cpp)
+  int ApplyLine(const TTermiosFlags& flags, const TLineOptions& options);
+  int ApplyPins(const TLineOptions& options);
+  int SetModemBits(int bits, bool on);
+  bool DsrOn();
+  bool OutputHeld() { return options_.outDsrFlow && !DsrOn(); }
+  void RaiseRtsForSend();
+  uint32_t SampleCounters();  // adds what changed to the error flags and returns it
+  void AddErrors(uint32_t flags);
+
+  // --- comm events (CommEvents.cpp)
+  void RaiseEvents(uint32_t events);
+  void CheckQueueLevel();
+  static void InstallWakeSignal();  // before the first watcher can be signalled
+  void WatchModemLines();
+  void StopModemWatcher();
+
+  const int fd_;
+  const int wakeFd_;
+  std::mutex mutex_;
+  std::condition_variable completed_;
+
+  bool stopping_ = false;
+  int gone_ = 0;  // the error of a device that went away; 0 while it is there
+  std::thread service_;
+
+  // input
+  size_t capacity_ = 4096;
+  std::deque<uint8_t> queue_;
+  std::vector<uint8_t> decoded_;
+  TReceiveDecoder decoder_;
+  std::deque<TTransfer> reads_;
+
+  // output
+  std::deque<TTransfer> writes_;
+  std::optional<uint8_t> priorityChar_;  // TransmitCommChar's byte, ahead of the writes
+  bool wantOutput_ = false;              // the driver's queue was full: wait for room
+  bool txBusy_ = false;                  // bytes went to the driver and have not drained yet
+  std::optional<Clock::time_point> drainAt_;
+  Clock::duration drainBackoff_{};
+  uint32_t lastOutq_ = 0;
+  bool rtsRaised_ = false;  // RTS up for a transmission we toggle ourselves
+  std::optional<Clock::time_point> rtsDropAt_;
+
+  // line
+  TCommTimeouts timeouts_;
+  TLineOptions options_;
+  Clock::duration charTime_ = std::chrono::microseconds(1042);
+  bool pseudoTerminal_ = false;  // no line behind it: the character format has no meaning
+  bool hasModemLines_ = false;
+  bool hasCounters_ = false;
+  bool lsrReadable_ = true;
+  bool rs485Known_ = false;   // the driver has RS-485 mode; its own setting is kept in rs485Saved_
+  bool rs485Active_ = false;  // the driver raises RTS around transmission itself
+  std::vector<uint8_t> rs485Saved_;
+  TLineCounters counters_;
+  uint32_t errors_ = 0;  // CE_ flags since the last ClearCommError
+  bool abortedByError_ = false;
+
+  // comm events
+  uint32_t commMask_ = 0;
+  uint32_t history_ = 0;  // events of the mask seen while no wait was pending
+  std::optional<TEventWait> wait_;
+  bool above80_ = false;
+
+  // modem-line watcher: blocked in the driver until a line changes
+  std::thread watcher_;
+  bool watcherDone_ = false;
+  std::condition_variable watcherEnded_;
+};
+
+}  // namespace platform::posix

@@ -1,0 +1,523 @@
+// Transfers: the input queue, reads and writes under their time-outs, and the service thread
+// that moves bytes while nobody calls.
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "platform/posix/TermiosDevice.h"
+
+namespace platform::posix {
+namespace {
+
+constexpr size_t kChunk = 4096;
+constexpr auto kDrainBackoffLimit = std::chrono::milliseconds(200);
+
+// Time-outs can add up to more than a clock can hold; thirty years is as good as never.
+Clock::time_point After(Clock::time_point now, uint64_t ms) {
+  constexpr uint64_t kFar = 1'000'000'000'000ull;
+  return now + std::chrono::milliseconds(std::min(ms, kFar));
+}
+
+int PollTimeout(std::optional<Clock::time_point> deadline) {
+  if (!deadline) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+  return left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+}  // namespace
+
+// --- records
+
+void TTermiosDevice::Begin(TOverlapped* ov) {
+  ov->InternalHigh.store(0);
+  ov->Internal.store(kIoPending);
+  if (ov->hEvent) ov->hEvent->Reset();
+}
+
+void TTermiosDevice::Complete(TOverlapped* ov, int result, uint32_t done) {
+  ov->InternalHigh.store(done);
+  // The event before the status: whoever sees the status no longer pending may free the record
+  // and its event at once, so the status is the last thing the device touches.
+  if (ov->hEvent) ov->hEvent->Set();
+  ov->Internal.store(result);
+  completed_.notify_all();
+}
+
+int TTermiosDevice::Await(TOverlapped& ov, uint32_t* done) {
+  std::unique_lock lock(mutex_);
+  completed_.wait(lock, [&] { return ov.Internal.load() != kIoPending; });
+  if (done) *done = ov.InternalHigh.load();
+  return ov.Internal.load();
+}
+
+void TTermiosDevice::Wake() {
+  const uint64_t one = 1;
+  while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+int TTermiosDevice::GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) {
+  if (done) *done = 0;
+  if (!ov) return EINVAL;
+  std::unique_lock lock(mutex_);
+  if (wait) completed_.wait(lock, [&] { return ov->Internal.load() != kIoPending; });
+  const int result = ov->Internal.load();
+  if (result == kIoPending) return kIoIncomplete;
+  if (done) *done = ov->InternalHigh.load();
+  return result;
+}
+
+// --- starting transfers
+
+int TTermiosDevice::ReadFile(void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) {
+  if (done) *done = 0;
+  if (!ov) {
+    TOverlapped local;
+    const int result = ReadFile(buffer, count, done, &local);
+    return result == kIoPending ? Await(local, done) : result;
+  }
+  if (count > 0 && !buffer) return EINVAL;
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  if (abortedByError_) return ECANCELED;
+  Begin(ov);
+  TTransfer read;
+  read.ov = ov;
+  read.in = static_cast<uint8_t*>(buffer);
+  read.count = count;
+  reads_.push_back(read);
+  // What is queued, and what the driver holds already, may finish the read right here.
+  ProgressReceive(Clock::now());
+  const int result = ov->Internal.load();
+  if (result == kIoPending) {
+    Wake();
+    return kIoPending;
+  }
+  if (done) *done = ov->InternalHigh.load();
+  return result;
+}
+
+int TTermiosDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) {
+  if (done) *done = 0;
+  if (!ov) {
+    TOverlapped local;
+    const int result = WriteFile(buffer, count, done, &local);
+    return result == kIoPending ? Await(local, done) : result;
+  }
+  if (count > 0 && !buffer) return EINVAL;
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  if (abortedByError_) return ECANCELED;
+  Begin(ov);
+  TTransfer write;
+  write.ov = ov;
+  write.out = static_cast<const uint8_t*>(buffer);
+  write.count = count;
+  writes_.push_back(write);
+  ProgressTransmit(Clock::now());
+  const int result = ov->Internal.load();
+  if (result == kIoPending) {
+    Wake();
+    return kIoPending;
+  }
+  if (done) *done = ov->InternalHigh.load();
+  return result;
+}
+
+int TTermiosDevice::CancelIo(TOverlapped* ov) {
+  if (!ov) return EINVAL;
+  std::lock_guard lock(mutex_);
+  // Buffers and records are only touched under the lock, so once the operation is out of its
+  // list the device has let go of them.
+  const auto cancelIn = [&](std::deque<TTransfer>& transfers) {
+    const auto it = std::find_if(transfers.begin(), transfers.end(),
+                                 [&](const TTransfer& t) { return t.ov == ov; });
+    if (it == transfers.end()) return false;
+    const uint32_t done = it->done;
+    transfers.erase(it);
+    Complete(ov, ECANCELED, done);
+    return true;
+  };
+  if (!cancelIn(reads_) && !cancelIn(writes_) && wait_ && wait_->ov == ov) {
+    *wait_->mask = 0;
+    wait_.reset();
+    Complete(ov, ECANCELED, 0);
+  }
+  Wake();
+  return 0;
+}
+
+int TTermiosDevice::PurgeComm(uint32_t flags) {
+  if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return EINVAL;
+  std::lock_guard lock(mutex_);
+  if (flags & PURGE_TXABORT) AbortTransfers(writes_, ECANCELED);
+  if (flags & PURGE_RXABORT) AbortTransfers(reads_, ECANCELED);
+  // A device that went away holds nothing more to clear; closing it must not fail for that.
+  if (gone_) return 0;
+  if (flags & PURGE_RXCLEAR) {
+    queue_.clear();
+    decoder_.Reset();
+    above80_ = false;
+    if (tcflush(fd_, TCIFLUSH) != 0) return errno;
+  }
+  if (flags & PURGE_TXCLEAR) {
+    priorityChar_.reset();
+    if (tcflush(fd_, TCOFLUSH) != 0) return errno;
+  }
+  Wake();
+  return 0;
+}
+
+int TTermiosDevice::TransmitCommChar(char c) {
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  // One character at a time goes ahead of the queued output; the next waits until it is out.
+  if (priorityChar_) return EBUSY;
+  priorityChar_ = static_cast<uint8_t>(c);
+  ProgressTransmit(Clock::now());
+  Wake();
+  return gone_;
+}
+
+int TTermiosDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  // Bytes that no longer fit stay queued; the queue only stops taking more from the driver.
+  if (inQueue > 0) capacity_ = inQueue;
+  // Writes go to the driver straight from the caller's buffer: there is no output queue of
+  // ours to size.
+  (void)outQueue;
+  CheckQueueLevel();
+  Wake();
+  return 0;
+}
+
+int TTermiosDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
+  std::lock_guard lock(mutex_);
+  if (gone_) return gone_;
+  // Transfers already running keep the rules they started with.
+  timeouts_ = timeouts;
+  return 0;
+}
+
+// --- the service thread
+
+void TTermiosDevice::ServiceLoop() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    Progress(Clock::now());
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+    if (!gone_) {
+      // A device is watched even with a full queue: a hang-up is reported whatever is asked.
+      fds[1].fd = fd_;
+      if (queue_.size() < capacity_) fds[1].events |= POLLIN;
+      if (wantOutput_) fds[1].events |= POLLOUT;
+    }
+    const int timeout = PollTimeout(NextDeadline());
+    lock.unlock();
+    const int n = poll(fds, 2, timeout);
+    lock.lock();
+    if (n <= 0) continue;
+    if (fds[0].revents & POLLIN) {
+      uint64_t value;
+      while (read(wakeFd_, &value, sizeof value) < 0 && errno == EINTR) {
+      }
+    }
+    if (!gone_ && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      // Whatever arrived before the hang-up is taken first, then the device is gone.
+      Pull();
+      if (!gone_) Vanish(EIO);
+    }
+  }
+}
+
+void TTermiosDevice::Progress(Clock::time_point now) {
+  ProgressReceive(now);
+  ProgressTransmit(now);
+}
+
+std::optional<Clock::time_point> TTermiosDevice::NextDeadline() const {
+  std::optional<Clock::time_point> next;
+  const auto consider = [&](std::optional<Clock::time_point> t) {
+    if (t && (!next || *t < *next)) next = t;
+  };
+  if (!reads_.empty() && reads_.front().started) {
+    const TTransfer& read = reads_.front();
+    consider(read.deadline);
+    if (read.interval && read.done > 0) consider(read.lastByte + *read.interval);
+  }
+  if (!writes_.empty() && writes_.front().started) consider(writes_.front().deadline);
+  consider(drainAt_);
+  if (rtsRaised_) consider(rtsDropAt_);
+  return next;
+}
+
+bool TTermiosDevice::HungUp() const {
+  pollfd p = {fd_, 0, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+void TTermiosDevice::Vanish(int error) {
+  if (gone_) return;
+  gone_ = error;
+  AbortTransfers(reads_, error);
+  AbortTransfers(writes_, error);
+  if (wait_) {
+    *wait_->mask = 0;
+    TOverlapped* ov = wait_->ov;
+    wait_.reset();
+    Complete(ov, error, 0);
+  }
+  priorityChar_.reset();
+  txBusy_ = wantOutput_ = rtsRaised_ = false;
+  drainAt_.reset();
+  rtsDropAt_.reset();
+}
+
+void TTermiosDevice::AbortTransfers(std::deque<TTransfer>& transfers, int error) {
+  while (!transfers.empty()) {
+    TOverlapped* ov = transfers.front().ov;
+    const uint32_t done = transfers.front().done;
+    transfers.pop_front();
+    Complete(ov, error, done);
+  }
+}
+
+// --- receiving
+
+void TTermiosDevice::ProgressReceive(Clock::time_point now) {
+  // `more`: the queue filled up, so the driver may hold more than fitted.
+  bool more = Pull();
+  while (!gone_ && !reads_.empty()) {
+    TTransfer& read = reads_.front();
+    StartRead(read, now);
+    TakeQueued(read, now);
+    // A read bigger than the queue takes what the driver holds beyond it, as far as it goes.
+    if (read.done < read.count && more) {
+      more = Pull();
+      if (!queue_.empty()) continue;
+    }
+    if (!ReadFinished(read, now)) break;
+    // A read that runs out of time completes with what it has: that is no error.
+    TOverlapped* ov = read.ov;
+    const uint32_t done = read.done;
+    reads_.pop_front();
+    Complete(ov, 0, done);
+  }
+  if (more) Pull();
+  CheckQueueLevel();
+}
+
+bool TTermiosDevice::Pull() {
+  if (gone_) return false;
+  uint8_t raw[kChunk];
+  while (queue_.size() < capacity_) {
+    // The marks only ever shrink, so this never takes more than the queue can hold; the rest
+    // stays in the driver, whose flow control then holds the sender back.
+    const size_t want = std::min(capacity_ - queue_.size(), sizeof raw);
+    const ssize_t n = read(fd_, raw, want);
+    if (n > 0) {
+      Accept(raw, static_cast<size_t>(n));
+      if (static_cast<size_t>(n) < want) return false;
+      continue;
+    }
+    // With VMIN and VTIME 0 an empty read is "nothing there"; only the poll flags tell a
+    // hang-up, and then it must not be taken for an idle line again and again.
+    if (n == 0) {
+      if (HungUp()) Vanish(EIO);
+      return false;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) Vanish(errno);
+    return false;
+  }
+  return true;
+}
+
+void TTermiosDevice::Accept(const uint8_t* raw, size_t count) {
+  decoded_.clear();
+  const TReceiveMarks marks = decoder_.Decode(raw, count, decoded_);
+  if (options_.dsrSensitivity && !decoded_.empty() && !DsrOn()) decoded_.clear();
+  const uint32_t counted = SampleCounters();
+  uint32_t marked = 0;
+  if (marks.errors && !(counted & (CE_RXPARITY | CE_FRAME))) marked |= CE_RXPARITY;
+  if (marks.breaks && !(counted & CE_BREAK)) marked |= CE_BREAK;
+  AddErrors(marked);
+  if (decoded_.empty()) return;
+  queue_.insert(queue_.end(), decoded_.begin(), decoded_.end());
+  uint32_t events = EV_RXCHAR;
+  if (std::find(decoded_.begin(), decoded_.end(), options_.evtChar) != decoded_.end()) {
+    events |= EV_RXFLAG;
+  }
+  RaiseEvents(events);
+}
+
+void TTermiosDevice::StartRead(TTransfer& read, Clock::time_point now) {
+  if (read.started) return;
+  // The time-outs count from the moment the read is the one being served.
+  read.started = true;
+  read.plan = PlanRead(timeouts_, read.count);
+  if (read.plan.totalMs) read.deadline = After(now, *read.plan.totalMs);
+  if (read.plan.intervalMs) read.interval = std::chrono::milliseconds(*read.plan.intervalMs);
+}
+
+void TTermiosDevice::TakeQueued(TTransfer& read, Clock::time_point now) {
+  const size_t take = std::min<size_t>(queue_.size(), read.count - read.done);
+  if (take == 0) return;
+  std::copy_n(queue_.begin(), take, read.in + read.done);
+  queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(take));
+  read.done += static_cast<uint32_t>(take);
+  read.lastByte = now;
+}
+
+bool TTermiosDevice::ReadFinished(const TTransfer& read, Clock::time_point now) const {
+  return read.done == read.count || read.plan.returnAtOnce ||
+         (read.plan.returnOnFirstBytes && read.done > 0) ||
+         (read.deadline && now >= *read.deadline) ||
+         (read.interval && read.done > 0 && now >= read.lastByte + *read.interval);
+}
+
+// --- transmitting
+
+bool TTermiosDevice::WriteSome(const uint8_t* bytes, uint32_t count, uint32_t& written) {
+  written = 0;
+  for (;;) {
+    const ssize_t n = write(fd_, bytes, count);
+    if (n >= 0) {
+      written = static_cast<uint32_t>(n);
+      if (n > 0) txBusy_ = true;
+      if (written < count) wantOutput_ = true;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) {
+      wantOutput_ = true;
+      return true;
+    }
+    Vanish(errno);
+    return false;
+  }
+}
+
+void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
+  if (gone_) return;
+  wantOutput_ = false;
+  if (drainAt_ && now >= *drainAt_) drainAt_.reset();
+
+  if (priorityChar_ && !OutputHeld()) {
+    RaiseRtsForSend();
+    const uint8_t c = *priorityChar_;
+    uint32_t written = 0;
+    if (!WriteSome(&c, 1, written)) return;
+    if (written == 1) priorityChar_.reset();
+  }
+
+  while (!writes_.empty()) {
+    TTransfer& write = writes_.front();
+    if (!write.started) {
+      write.started = true;
+      if (const auto ms = WriteTotalMs(timeouts_, write.count)) write.deadline = After(now, *ms);
+    }
+    if (write.deadline && now >= *write.deadline) {
+      FinishTimedOutWrite(write);
+      continue;
+    }
+    if (priorityChar_) break;
+    if (write.done < write.count) {
+      if (OutputHeld()) break;
+      RaiseRtsForSend();
+      uint32_t written = 0;
+      if (!WriteSome(write.out + write.done, write.count - write.done, written)) return;
+      write.done += written;
+      if (write.done < write.count) break;
+    }
+    // Done only when the bytes have left the driver's queue too.
+    const uint32_t outq = KernelOutQueue();
+    if (outq > 0) {
+      ScheduleDrainCheck(now, outq);
+      break;
+    }
+    TOverlapped* ov = write.ov;
+    const uint32_t count = write.count;
+    writes_.pop_front();
+    Complete(ov, 0, count);
+  }
+
+  if (writes_.empty() && !priorityChar_ && txBusy_) {
+    const uint32_t outq = KernelOutQueue();
+    if (outq > 0) {
+      ScheduleDrainCheck(now, outq);
+    } else {
+      txBusy_ = false;
+      drainAt_.reset();
+      lastOutq_ = 0;
+      RaiseEvents(EV_TXEMPTY);
+      if (rtsRaised_) rtsDropAt_ = now + charTime_;
+    }
+  }
+  if (rtsRaised_ && !txBusy_ && !rtsDropAt_ && writes_.empty() && !priorityChar_) {
+    rtsDropAt_ = now + charTime_;
+  }
+  if (rtsRaised_ && !txBusy_ && rtsDropAt_ && now >= *rtsDropAt_) {
+    // The driver's queue is empty, but the last character may still be in the shift register.
+    if (TransmitterBusy()) {
+      rtsDropAt_ = now + charTime_;
+    } else {
+      SetModemBits(TIOCM_RTS, false);
+      rtsRaised_ = false;
+      rtsDropAt_.reset();
+    }
+  }
+}
+
+uint32_t TTermiosDevice::KernelOutQueue() {
+  int queued = 0;
+  if (ioctl(fd_, TIOCOUTQ, &queued) == 0) return queued > 0 ? static_cast<uint32_t>(queued) : 0;
+  // A driver that cannot count its queue is waited on instead.
+  tcdrain(fd_);
+  return 0;
+}
+
+void TTermiosDevice::ScheduleDrainCheck(Clock::time_point now, uint32_t outq) {
+  if (drainAt_) return;
+  // The driver says nothing when its queue runs empty: look again when the bytes should have
+  // gone out at the line rate, and less often while the line is held (flow control).
+  const Clock::duration estimate = charTime_ * outq + std::chrono::milliseconds(1);
+  if (lastOutq_ == 0 || outq < lastOutq_) {
+    drainBackoff_ = estimate;
+  } else {
+    drainBackoff_ =
+        std::min<Clock::duration>(std::max(drainBackoff_ * 2, estimate), kDrainBackoffLimit);
+  }
+  lastOutq_ = outq;
+  drainAt_ = now + drainBackoff_;
+}
+
+bool TTermiosDevice::TransmitterBusy() {
+  // Where the line status cannot be read, the one character time already waited stands in.
+  if (!lsrReadable_) return false;
+  unsigned int lsr = 0;
+  if (ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) {
+    lsrReadable_ = false;
+    return false;
+  }
+  return !(lsr & TIOCSER_TEMT);
+}
+
+void TTermiosDevice::FinishTimedOutWrite(TTransfer& write) {
+  // What the driver still holds of a write that ran out of time is not sent any more, so the
+  // count the caller gets is what went out.
+  const uint32_t unsent = std::min(KernelOutQueue(), write.done);
+  if (unsent > 0) tcflush(fd_, TCOFLUSH);
+  TOverlapped* ov = write.ov;
+  const uint32_t sent = write.done - unsent;
+  writes_.pop_front();
+  Complete(ov, 0, sent);
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,423 @@
+// The terminal device on pseudo-terminal pairs: opening, the line, transfers with their
+// time-outs, overlapped completion, purge and cancel, hang-up, queues and counts.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/ComDevice.h"
+#include "platform/posix/CustomRate.h"
+#include "tests/platform/PtyPair.h"
+
+namespace platform {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Eventually;
+using testing::PanelDcb;
+using testing::PtyPair;
+using testing::Timeouts;
+using Clock = std::chrono::steady_clock;
+
+class PtyDevice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.Ok()) << "no pseudo-terminal to test on";
+    int error = -1;
+    device = OpenComDevice(pty.Path(), error);
+    ASSERT_TRUE(device) << "open failed with " << error;
+    ASSERT_EQ(error, 0);
+    ASSERT_EQ(device->SetupComm(1024, 1024), 0);
+    ASSERT_EQ(device->SetCommState(PanelDcb()), 0);
+    ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0, 100, 1000)), 0);
+  }
+
+  uint32_t InQueue() {
+    TComStat stat;
+    EXPECT_EQ(device->ClearCommError(nullptr, &stat), 0);
+    return stat.cbInQue;
+  }
+
+  std::string ReadNow(uint32_t count) {
+    std::string text(count, '\0');
+    uint32_t done = 99;
+    TEvent event(true, false);
+    TOverlapped ov;
+    ov.hEvent = &event;
+    EXPECT_EQ(device->ReadFile(text.data(), count, &done, &ov), 0);
+    text.resize(done);
+    return text;
+  }
+
+  PtyPair pty;
+  std::unique_ptr<ComDevice> device;
+};
+
+struct Record {
+  Record() { ov.hEvent = &event; }
+  bool Signalled(uint32_t ms = 0) { return WaitForSingleObject(event, ms) == WAIT_OBJECT_0; }
+  TEvent event{true, true};
+  TOverlapped ov;
+};
+
+TEST(PtyOpen, SecondOpenOfTheSameDeviceIsBusy) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  int error = -1;
+  auto first = OpenComDevice(pty.Path(), error);
+  ASSERT_TRUE(first);
+  auto second = OpenComDevice(pty.Path(), error);
+  EXPECT_FALSE(second);
+  EXPECT_EQ(error, EBUSY);
+
+  // Another process meets the same lock.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int childError = 0;
+    auto device = OpenComDevice(pty.Path(), childError);
+    std::_Exit(!device && childError == EBUSY ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process got the device";
+
+  // Closing gives the device back.
+  first.reset();
+  auto again = OpenComDevice(pty.Path(), error);
+  EXPECT_TRUE(again) << error;
+}
+
+TEST(PtyOpen, MissingDeviceFailsWithItsError) {
+  int error = 0;
+  EXPECT_FALSE(OpenComDevice("/nonexistent/ttyX", error));
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_FALSE(OpenComDevice("", error));
+  EXPECT_EQ(error, ENOENT);
+}
+
+TEST_F(PtyDevice, LineIsRawWithNoEcho) {
+  termios t;
+  ASSERT_EQ(tcgetattr(pty.Slave(), &t), 0);
+  EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+  pty.Send("ping\n");
+  EXPECT_EQ(ReadNow(5), "ping\n");
+  EXPECT_TRUE(pty.ReceiveAll().empty()) << "the device echoed";
+}
+
+TEST_F(PtyDevice, RatesReadBack) {
+  // The pseudo-terminal driver keeps any rate it is given, custom ones included.
+  for (uint32_t rate : {31250u, 14400u, 56000u, 128000u, 256000u, 19200u, 115200u}) {
+    TDCB dcb = PanelDcb();
+    dcb.BaudRate = rate;
+    ASSERT_EQ(device->SetCommState(dcb), 0) << rate;
+    uint32_t held = 0;
+    ASSERT_EQ(posix::ReadBaudRate(pty.Slave(), &held), 0);
+    EXPECT_EQ(held, rate);
+  }
+  TDCB bad = PanelDcb();
+  bad.StopBits = 1;  // 1.5 with 8 data bits
+  EXPECT_EQ(device->SetCommState(bad), EINVAL);
+  uint32_t held = 0;
+  ASSERT_EQ(posix::ReadBaudRate(pty.Slave(), &held), 0);
+  EXPECT_EQ(held, 115200u) << "a refused record changed the line";
+}
+
+TEST_F(PtyDevice, NothingWaitingReadsZeroAtOnce) {
+  Record r;
+  uint32_t done = 7;
+  EXPECT_EQ(device->ReadFile(nullptr, 0, &done, &r.ov), 0);
+  char buffer[20];
+  EXPECT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), 0);
+  EXPECT_EQ(done, 0u);
+  EXPECT_TRUE(r.Signalled());
+  uint32_t result = 9;
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &result, false), 0);
+  EXPECT_EQ(result, 0u);
+}
+
+TEST_F(PtyDevice, TwentyFiveWaitingReadAsTwentyThenFive) {
+  const std::string reply = "#02u1234567890abcdefghij\r";
+  ASSERT_EQ(reply.size(), 25u);
+  pty.Send(reply);
+  const std::string first = ReadNow(20);
+  const std::string second = ReadNow(20);
+  EXPECT_EQ(first + second, reply);
+  EXPECT_EQ(first.size(), 20u);
+  EXPECT_EQ(ReadNow(20), "");
+}
+
+TEST_F(PtyDevice, FirstBytesRuleReturnsOnArrivalOrAfterTheConstant) {
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, MAXDWORD, 60000)), 0);
+  Record r;
+  char buffer[20];
+  uint32_t done = 0;
+  ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+  pty.Send("abc");
+  ASSERT_TRUE(r.Signalled(10000));
+  ASSERT_EQ(device->GetOverlappedResult(&r.ov, &done, false), 0);
+  EXPECT_EQ(std::string(buffer, done), "abc");
+
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, MAXDWORD, 50)), 0);
+  const auto start = Clock::now();
+  ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+  ASSERT_TRUE(r.Signalled(10000));
+  EXPECT_GE(Clock::now() - start, 50ms);
+  // Running out of time is a successful read of nothing.
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, false), 0);
+  EXPECT_EQ(done, 0u);
+}
+
+TEST_F(PtyDevice, TotalTimeoutCompletesWithThePartialCount) {
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 10, 60)), 0);  // 10 ms a byte + 60 ms
+  pty.Send("wxyz");
+  Record r;
+  char buffer[10];
+  uint32_t done = 0;
+  const auto start = Clock::now();
+  ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+  ASSERT_TRUE(r.Signalled(10000));
+  EXPECT_GE(Clock::now() - start, 160ms);
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, false), 0);
+  EXPECT_EQ(std::string(buffer, done), "wxyz");
+}
+
+TEST_F(PtyDevice, IntervalCountsFromTheFirstByte) {
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(40, 0, 0)), 0);
+  Record r;
+  char buffer[10];
+  uint32_t done = 0;
+  ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, false), kIoIncomplete);
+  pty.Send("12");
+  ASSERT_TRUE(r.Signalled(10000));
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, false), 0);
+  EXPECT_EQ(std::string(buffer, done), "12");
+}
+
+TEST_F(PtyDevice, NoTimeoutsWaitForTheWholeCount) {
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0)), 0);
+  Record r;
+  char buffer[5];
+  uint32_t done = 0;
+  ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+  EXPECT_FALSE(r.Signalled()) << "the record's event was not reset";
+  pty.Send("abc");
+  ASSERT_TRUE(Eventually([&] { return InQueue() == 0; }));
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, false), kIoIncomplete);
+  pty.Send("de");
+  // A blocking wait on the result gives the same as waiting on the event.
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, true), 0);
+  EXPECT_TRUE(r.Signalled());
+  EXPECT_EQ(std::string(buffer, done), "abcde");
+}
+
+TEST_F(PtyDevice, BlockingCallsWithoutARecord) {
+  pty.Send("xy");
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0)), 0);
+  char buffer[2];
+  uint32_t done = 0;
+  EXPECT_EQ(device->ReadFile(buffer, 2, &done, nullptr), 0);
+  EXPECT_EQ(std::string(buffer, done), "xy");
+  EXPECT_EQ(device->WriteFile("out", 3, &done, nullptr), 0);
+  EXPECT_EQ(done, 3u);
+  const auto got = pty.Receive(3);
+  EXPECT_EQ(std::string(got.begin(), got.end()), "out");
+}
+
+TEST_F(PtyDevice, WriteReachesTheLine) {
+  Record r;
+  uint32_t done = 0;
+  const std::string frame = "#01f30.000\r";
+  const int result =
+      device->WriteFile(frame.data(), static_cast<uint32_t>(frame.size()), &done, &r.ov);
+  ASSERT_TRUE(result == 0 || result == kIoPending) << result;
+  ASSERT_TRUE(r.Signalled(10000));
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, false), 0);
+  EXPECT_EQ(done, frame.size());
+  const auto got = pty.Receive(frame.size());
+  EXPECT_EQ(std::string(got.begin(), got.end()), frame);
+}
+
+TEST_F(PtyDevice, TimedOutWriteCompletesWithWhatWentOut) {
+  // Nobody reads the far end: the pseudo-terminal takes a few kilobytes and then no more.
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0, 0, 100)), 0);
+  std::vector<uint8_t> big(1 << 20, 'z');
+  Record r;
+  uint32_t done = 0;
+  ASSERT_EQ(device->WriteFile(big.data(), static_cast<uint32_t>(big.size()), &done, &r.ov),
+            kIoPending);
+  TComStat stat;
+  ASSERT_EQ(device->ClearCommError(nullptr, &stat), 0);
+  EXPECT_GT(stat.cbOutQue, 0u);
+  ASSERT_TRUE(r.Signalled(10000));
+  ASSERT_EQ(device->GetOverlappedResult(&r.ov, &done, false), 0);
+  EXPECT_GT(done, 0u);
+  EXPECT_LT(done, big.size());
+  EXPECT_EQ(pty.Receive(done, 2s).size(), done);
+  EXPECT_TRUE(pty.ReceiveAll().empty()) << "more went out than the write reported";
+}
+
+TEST_F(PtyDevice, PurgeAbortsRunningTransfers) {
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0, 0, 0)), 0);
+  Record read, write;
+  char buffer[8];
+  std::vector<uint8_t> big(1 << 20, 'q');
+  uint32_t done = 0;
+  ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &read.ov), kIoPending);
+  ASSERT_EQ(device->WriteFile(big.data(), static_cast<uint32_t>(big.size()), &done, &write.ov),
+            kIoPending);
+  ASSERT_EQ(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT), 0);
+  EXPECT_TRUE(read.Signalled());
+  EXPECT_TRUE(write.Signalled());
+  EXPECT_EQ(device->GetOverlappedResult(&read.ov, &done, false), ECANCELED);
+  EXPECT_EQ(device->GetOverlappedResult(&write.ov, &done, false), ECANCELED);
+  EXPECT_EQ(device->PurgeComm(0x10), EINVAL);
+}
+
+TEST_F(PtyDevice, PurgeClearsTheInputQueue) {
+  pty.Send("stale bytes");
+  ASSERT_TRUE(Eventually([&] { return InQueue() == 11; }));
+  ASSERT_EQ(device->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR), 0);
+  EXPECT_EQ(InQueue(), 0u);
+  pty.Send("new");
+  EXPECT_EQ(ReadNow(20), "new");
+}
+
+TEST_F(PtyDevice, CancelIoEndsOneTransferAndTakesNothing) {
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0)), 0);
+  Record a, b;
+  char bufferA[4], bufferB[4];
+  uint32_t done = 0;
+  ASSERT_EQ(device->ReadFile(bufferA, 4, &done, &a.ov), kIoPending);
+  ASSERT_EQ(device->ReadFile(bufferB, 4, &done, &b.ov), kIoPending);
+  ASSERT_EQ(device->CancelIo(&a.ov), 0);
+  // Done on return: the record may be freed right away.
+  EXPECT_EQ(a.ov.Internal.load(), ECANCELED);
+  EXPECT_TRUE(a.Signalled());
+  EXPECT_EQ(device->CancelIo(&a.ov), 0) << "a finished record";
+  pty.Send("1234");
+  ASSERT_TRUE(b.Signalled(10000));
+  EXPECT_EQ(device->GetOverlappedResult(&b.ov, &done, false), 0);
+  EXPECT_EQ(std::string(bufferB, done), "1234");
+}
+
+double CpuSeconds() {
+  rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(PtyDevice, HangUpFailsTransfersWithEioAndDoesNotSpin) {
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0)), 0);
+  Record r;
+  char buffer[8];
+  uint32_t done = 0;
+  ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+  pty.CloseMaster();
+  ASSERT_TRUE(r.Signalled(10000));
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, false), EIO);
+  EXPECT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), EIO);
+  EXPECT_EQ(device->WriteFile("x", 1, &done, &r.ov), EIO);
+  EXPECT_EQ(device->ClearCommError(nullptr, nullptr), EIO);
+  // Clearing up after a vanished device still works.
+  EXPECT_EQ(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR), 0);
+  EXPECT_EQ(device->SetCommMask(0), 0);
+
+  // A service thread spinning on the hang-up would burn this whole window.
+  const double before = CpuSeconds();
+  const auto start = Clock::now();
+  while (Clock::now() - start < 300ms) std::this_thread::sleep_for(10ms);
+  EXPECT_LT(CpuSeconds() - before, 0.15);
+}
+
+TEST_F(PtyDevice, ByteMarksOfTheDriverAreUndone) {
+  TDCB dcb = PanelDcb();
+  dcb.Flags |= dcb::fParity | dcb::fErrorChar;
+  dcb.ErrorChar = '?';
+  ASSERT_EQ(device->SetCommState(dcb), 0);
+  // The far end sends a 0xFF and what looks like a mark: the driver doubles every 0xFF, and
+  // the device gives back exactly what was sent.
+  const std::vector<uint8_t> sent = {0xFF, 0x00, 0x41, 0xFF, 0xFF, 0x00, 0x00, 'z'};
+  pty.Send(sent);
+  const std::string got = ReadNow(32);
+  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.end()), sent);
+  uint32_t errors = 1;
+  ASSERT_EQ(device->ClearCommError(&errors, nullptr), 0);
+  EXPECT_EQ(errors, 0u);
+}
+
+TEST_F(PtyDevice, DiscardNullDropsNulBytes) {
+  TDCB dcb = PanelDcb();
+  dcb.Flags |= dcb::fNull;
+  ASSERT_EQ(device->SetCommState(dcb), 0);
+  pty.Send(std::vector<uint8_t>{'a', 0, 'b', 0, 0, 'c'});
+  EXPECT_EQ(ReadNow(10), "abc");
+}
+
+TEST_F(PtyDevice, InputBeyondTheQueueStaysInTheDriver) {
+  ASSERT_EQ(device->SetupComm(16, 16), 0);
+  std::string sent;
+  for (int i = 0; i < 40; ++i) sent.push_back(static_cast<char>('A' + i % 26));
+  pty.Send(sent);
+  // The count holds the queue and what the driver keeps beyond it.
+  ASSERT_TRUE(Eventually([&] { return InQueue() == 40; })) << InQueue();
+  uint32_t errors = 1;
+  ASSERT_EQ(device->ClearCommError(&errors, nullptr), 0);
+  EXPECT_EQ(errors, 0u) << "no byte is lost, so there is no overflow";
+  EXPECT_EQ(ReadNow(100), sent);
+  EXPECT_EQ(InQueue(), 0u);
+}
+
+TEST_F(PtyDevice, LineControlWithoutModemLinesSucceedsWithoutEffect) {
+  for (uint32_t code : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK, SETXOFF, SETXON}) {
+    EXPECT_EQ(device->EscapeCommFunction(code), 0) << code;
+  }
+  EXPECT_EQ(device->EscapeCommFunction(7), EINVAL);
+  uint32_t status = 0xFF;
+  EXPECT_EQ(device->GetCommModemStatus(&status), 0);
+  EXPECT_EQ(status, 0u) << "a pseudo-terminal has no line asserted";
+  TDCB dcb = PanelDcb();
+  dcb.Flags = dcb::fBinary | dcb::fDtrControlEnable | dcb::fRtsControlEnable;
+  EXPECT_EQ(device->SetCommState(dcb), 0);
+}
+
+TEST_F(PtyDevice, TransmitCommCharGoesOut) {
+  EXPECT_EQ(device->TransmitCommChar('!'), 0);
+  EXPECT_EQ(pty.Receive(1), std::vector<uint8_t>{'!'});
+}
+
+TEST_F(PtyDevice, OutputWaitingForDsrIsHeldWithoutIt) {
+  // DSR is never up on a pseudo-terminal: output that waits for it goes nowhere until its
+  // time runs out.
+  TDCB dcb = PanelDcb();
+  dcb.Flags |= dcb::fOutxDsrFlow;
+  ASSERT_EQ(device->SetCommState(dcb), 0);
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0, 0, 50)), 0);
+  Record r;
+  uint32_t done = 0;
+  ASSERT_EQ(device->WriteFile("held", 4, &done, &r.ov), kIoPending);
+  TComStat stat;
+  ASSERT_EQ(device->ClearCommError(nullptr, &stat), 0);
+  EXPECT_EQ(stat.Flags & 0x02, 0x02u) << "DSR hold";
+  ASSERT_TRUE(r.Signalled(10000));
+  EXPECT_EQ(device->GetOverlappedResult(&r.ov, &done, false), 0);
+  EXPECT_EQ(done, 0u);
+  EXPECT_TRUE(pty.ReceiveAll().empty());
+}
+
+}  // namespace
+}  // namespace platform
