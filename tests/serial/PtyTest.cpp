@@ -1,0 +1,148 @@
+// The port on the termios devices, over pseudo-terminal pairs: the test holds the master side
+// and the port opens the slave by its path.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "FakePort.h"
+
+namespace serial::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Bytes cross a pseudo-terminal on the kernel's own schedule: wait for the condition itself.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+class PtyPort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[256] = {};
+    int slave = -1;
+    if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) {
+      GTEST_SKIP() << "no pseudo-terminal available (" << std::strerror(errno) << ")";
+    }
+    close(slave);  // the port opens the slave by its path
+    path_ = name;
+    port_.SetPort(path_);
+  }
+  void TearDown() override {
+    try {
+      port_.Close();
+    } catch (const EComPort&) {
+      // A line that hung up may fail its purge; the port is closed all the same.
+    }
+    if (master_ >= 0) close(master_);
+  }
+
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // Reads from the master side until `n` bytes have come or the deadline passes.
+  std::string Receive(size_t n) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{master_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buffer[256];
+      const ssize_t r = read(master_, buffer, std::min(sizeof buffer, n - got.size()));
+      if (r > 0) got.append(buffer, static_cast<size_t>(r));
+    }
+    return got;
+  }
+
+  int master_ = -1;
+  std::string path_;
+  TComPort port_;
+};
+
+TEST_F(PtyPort, ReadsGiveWhatHasArrivedAndNeverWait) {
+  port_.SetBaudRate(br19200);
+  port_.FlowControl().SetControlRTS(rtsToggle);
+  port_.Open();
+  char buffer[20];
+  EXPECT_EQ(port_.Read(buffer, 20), 0);
+
+  Send("ABCDEFGHIJKLMNOPQRSTUVWXY");
+  ASSERT_TRUE(WaitUntil([&] { return port_.InputCount() == 25; }));
+  ASSERT_EQ(port_.Read(buffer, 20), 20);
+  EXPECT_EQ(std::string(buffer, 20), "ABCDEFGHIJKLMNOPQRST");
+  ASSERT_EQ(port_.Read(buffer, 20), 5);
+  EXPECT_EQ(std::string(buffer, 5), "UVWXY");
+  EXPECT_EQ(port_.Read(buffer, 20), 0);
+
+  std::string text = "old";
+  EXPECT_EQ(port_.ReadStr(text, 0), 0);
+  EXPECT_EQ(text, "");
+}
+
+TEST_F(PtyPort, WritesReachTheOtherEnd) {
+  port_.Open();
+  EXPECT_EQ(port_.WriteStr(""), 0);
+  EXPECT_EQ(port_.WriteStr("#01?\r"), 5);
+  // Had the empty text sent anything, it would come first.
+  EXPECT_EQ(Receive(5), "#01?\r");
+}
+
+TEST_F(PtyPort, TheLineIsTakenExclusively) {
+  port_.Open();
+  TComPort second;
+  second.SetPort(path_);
+  const EComPort e = Raised([&] { second.Open(); });
+  EXPECT_EQ(e.ErrorCode(), 1);
+  EXPECT_FALSE(second.Connected());
+  port_.Close();
+  second.Open();  // free again once the first has let go
+  EXPECT_TRUE(second.Connected());
+}
+
+TEST_F(PtyPort, AClosedPortReadsNothing) {
+  char buffer[20];
+  const EComPort e = Raised([&] { port_.Read(buffer, 20); });
+  EXPECT_EQ(e.ErrorCode(), 3);
+  EXPECT_EQ(e.SystemErrorCode(), EBADF);
+}
+
+TEST_F(PtyPort, AHangUpEndsAReadInProgress) {
+  // No time-outs: the read waits for all 20 bytes.
+  port_.Timeouts().SetReadInterval(0);
+  port_.Open();
+  std::unique_ptr<TAsync> async;
+  port_.InitAsync(async);
+  char buffer[20];
+  port_.ReadAsync(buffer, 20, async.get());
+  Send("12345");
+  close(master_);
+  master_ = -1;
+  const EComPort e = Raised([&] { port_.WaitForAsync(async.get()); });
+  EXPECT_EQ(e.ErrorCode(), 3);
+  port_.DoneAsync(async);
+  // The line is gone: reads fail rather than report an idle line again and again.
+  EXPECT_EQ(Raised([&] { port_.Read(buffer, 20); }).ErrorCode(), 3);
+  try {
+    port_.Close();
+  } catch (const EComPort&) {
+  }
+  EXPECT_FALSE(port_.Connected());
+}
+
+}  // namespace
+}  // namespace serial::test
