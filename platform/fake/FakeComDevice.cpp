@@ -171,7 +171,8 @@ class FakeComDevice final : public ComDevice {
     line_->Record("SetCommMask(" + std::to_string(mask) + ")");
     if (int error = line_->FailureOf("SetCommMask")) return error;
     line_->mask_ = mask;
-    // A new mask ends a wait in progress with no events.
+    line_->raisedEvents_ = 0;
+    // A new mask ends a wait in progress with no events and forgets the kept ones.
     line_->FinishAll(FakeLine::Kind::Wait, 0);
     return 0;
   }
@@ -421,9 +422,11 @@ void FakeLine::RaiseCommEvent(uint32_t events) {
   std::lock_guard lock(mutex_);
   const auto it = std::find_if(pending_.begin(), pending_.end(),
                                [](const Pending& p) { return p.kind == Kind::Wait; });
+  // Events outside the mask are not watched, so they are not kept either.
   const uint32_t seen = events & mask_;
-  if (it == pending_.end() || seen == 0) {
-    raisedEvents_ |= events;
+  if (seen == 0) return;
+  if (it == pending_.end()) {
+    raisedEvents_ |= seen;
     return;
   }
   const Pending op = *it;

@@ -79,8 +79,8 @@ class FakeLine {
   // Fills the oldest pending read from the input queue.
   bool CompleteRead();
 
-  // --- Comm events. A wait stays pending until an event of the mask is raised; an event raised
-  // while no wait is pending is kept for the next one.
+  // --- Comm events. A wait stays pending until an event of the mask is raised; an event of the
+  // mask raised while no wait is pending is kept for the next one, others are dropped.
   bool CommWaitPending() const;
   // Waits (bounded) until the device has a pending comm-event wait, for tests of a worker.
   bool WaitForCommWait(std::chrono::milliseconds timeout) const;

@@ -86,36 +86,30 @@ TEST(Delivery, AnErrorCleardByAReadStillReachesOnError) {
   EXPECT_EQ(errors, std::vector<TComErrors>{TComErrors{ceFrame}});
 }
 
-TEST(Delivery, SignalAndLineEventsReachLinksThenHandlers) {
+TEST(Delivery, LinksHearOfAnEventBeforeTheHandler) {
   std::vector<std::string> seen;  // outlives the port, whose close still reports
   FakePort f;
-  auto note = [&](std::string what) { seen.push_back(std::move(what)); };
+  auto note = [&](const char* what) { return [&seen, what](auto&&...) { seen.push_back(what); }; };
   TComLink link;
-  link.OnCTSChange = [&](TCustomComPort&, bool on) { note(on ? "link CTS+" : "link CTS-"); };
-  link.OnTx = [&](TCustomComPort&, bool on) { note(on ? "link Tx+" : "link Tx-"); };
-  link.OnTxEmpty = [&](TCustomComPort&) { note("link TxEmpty"); };
-  link.OnRing = [&](TCustomComPort&) { note("link Ring"); };
-  link.OnRxFlag = [&](TCustomComPort&) { note("link RxFlag"); };
-  f.port.OnCTSChange = [&](TCustomComPort&, bool on) { note(on ? "CTS+" : "CTS-"); };
-  f.port.OnTxEmpty = [&](TCustomComPort&) { note("TxEmpty"); };
-  f.port.OnRing = [&](TCustomComPort&) { note("Ring"); };
-  f.port.OnRxFlag = [&](TCustomComPort&) { note("RxFlag"); };
-  f.port.OnBreak = [&](TCustomComPort&) { note("Break"); };
-  f.port.OnRx80Full = [&](TCustomComPort&) { note("Rx80Full"); };
+  link.OnCTSChange = [&](TCustomComPort&, bool on) {
+    seen.push_back(on ? "link CTS+" : "link CTS-");
+  };
+  link.OnTx = [&](TCustomComPort&, bool on) { seen.push_back(on ? "link Tx+" : "link Tx-"); };
+  link.OnTxEmpty = note("link TxEmpty");
+  link.OnRing = note("link Ring");
+  link.OnRxFlag = note("link RxFlag");
+  f.port.OnCTSChange = [&](TCustomComPort&, bool on) { seen.push_back(on ? "CTS+" : "CTS-"); };
+  f.port.OnTxEmpty = note("TxEmpty");
+  f.port.OnRing = note("Ring");
+  f.port.OnRxFlag = note("RxFlag");
   f.OpenQuietly();
   f.port.RegisterLink(&link);
   seen.clear();
 
   f.line->SetModemStatus(platform::MS_CTS_ON);
-  f.port.CallCTSChange();
-  f.port.CallTxEmpty();
-  f.port.CallRing();
-  f.port.CallRxFlag();
-  f.port.CallBreak();
-  f.port.CallRx80Full();
-  EXPECT_EQ(seen, (std::vector<std::string>{"link CTS+", "CTS+", "link Tx-", "link TxEmpty",
-                                            "TxEmpty", "link Ring", "Ring", "link RxFlag", "RxFlag",
-                                            "Break", "Rx80Full"}));
+  f.port.CallEvents({evCTS, evTxEmpty, evRing, evRxFlag});
+  EXPECT_EQ(seen, (std::vector<std::string>{"link Tx-", "link TxEmpty", "TxEmpty", "link Ring",
+                                            "Ring", "link CTS+", "CTS+", "link RxFlag", "RxFlag"}));
   f.port.UnRegisterLink(&link);
 }
 
@@ -185,6 +179,42 @@ TEST(Delivery, LinksMayRegisterAndUnregisterDuringAFanOut) {
   EXPECT_EQ(seen, std::vector<std::string>{"c"});
   port.UnRegisterLink(&b);
   port.UnRegisterLink(&c);
+}
+
+}  // namespace
+}  // namespace serial::test
+
+namespace serial::test {
+namespace {
+
+// The device side the event thread will wait on: a wait ends with the events of the mask, an
+// event raised between waits is kept, and a new mask ends a wait with none.
+TEST(Delivery, TheFakeLinesCommEventWait) {
+  FakePort f;
+  f.OpenQuietly();
+  platform::ComDevice& device = f.port.Handle();
+  ASSERT_EQ(device.SetCommMask(EventsToInts({evRxChar, evRing})), 0);
+  platform::TEvent done(true, true);
+  platform::TOverlapped ov;
+  ov.hEvent = &done;
+  uint32_t mask = 0;
+  ASSERT_EQ(device.WaitCommEvent(&mask, &ov), platform::kIoPending);
+  EXPECT_EQ(platform::WaitForSingleObject(done, 0), platform::WAIT_TIMEOUT);
+  f.line->RaiseCommEvent(platform::EV_CTS);  // not asked for
+  EXPECT_TRUE(f.line->CommWaitPending());
+  f.line->RaiseCommEvent(platform::EV_RING | platform::EV_RLSD);
+  EXPECT_EQ(platform::WaitForSingleObject(done, 0), platform::WAIT_OBJECT_0);
+  EXPECT_EQ(mask, platform::EV_RING);
+
+  f.line->RaiseCommEvent(platform::EV_RXCHAR);
+  ASSERT_EQ(device.WaitCommEvent(&mask, &ov), 0);
+  EXPECT_EQ(mask, platform::EV_RXCHAR);
+
+  ASSERT_EQ(device.WaitCommEvent(&mask, &ov), platform::kIoPending);
+  ASSERT_EQ(device.SetCommMask(0), 0);
+  uint32_t unused = 0;
+  EXPECT_EQ(device.GetOverlappedResult(&ov, &unused, false), 0);
+  EXPECT_EQ(mask, 0u);
 }
 
 }  // namespace

@@ -114,13 +114,6 @@ TEST_F(PtyPort, TheLineIsTakenExclusively) {
   EXPECT_TRUE(second.Connected());
 }
 
-TEST_F(PtyPort, AClosedPortReadsNothing) {
-  char buffer[20];
-  const EComPort e = Raised([&] { port_.Read(buffer, 20); });
-  EXPECT_EQ(e.ErrorCode(), 3);
-  EXPECT_EQ(e.SystemErrorCode(), EBADF);
-}
-
 TEST_F(PtyPort, AHangUpEndsAReadInProgress) {
   // No time-outs: the read waits for all 20 bytes.
   port_.Timeouts().SetReadInterval(0);

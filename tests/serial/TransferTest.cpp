@@ -29,7 +29,6 @@ struct TransferLink {
 TEST(Transfer, AClosedPortFailsEachOperationWithItsOwnCode) {
   FakePort f;
   char buffer[20];
-  std::string text;
   const struct {
     const char* name;
     std::function<void()> op;
@@ -37,17 +36,11 @@ TEST(Transfer, AClosedPortFailsEachOperationWithItsOwnCode) {
   } cases[] = {
       {"Read", [&] { f.port.Read(buffer, 20); }, 3},
       {"Write", [&] { f.port.Write("x", 1); }, 2},
-      {"WriteStr", [&] { f.port.WriteStr("abc"); }, 2},
-      {"ReadStr", [&] { f.port.ReadStr(text, 4); }, 3},
       {"AbortAllAsync", [&] { f.port.AbortAllAsync(); }, 5},
-      {"ClearBuffer", [&] { f.port.ClearBuffer(true, true); }, 5},
       {"InputCount", [&] { f.port.InputCount(); }, 10},
-      {"OutputCount", [&] { f.port.OutputCount(); }, 10},
-      {"StateFlags", [&] { f.port.StateFlags(); }, 10},
       {"LastErrors", [&] { f.port.LastErrors(); }, 10},
       {"Signals", [&] { f.port.Signals(); }, 11},
       {"SetDTR", [&] { f.port.SetDTR(true); }, 12},
-      {"SetBreak", [&] { f.port.SetBreak(false); }, 12},
       {"TransmitChar", [&] { f.port.TransmitChar('a'); }, 13},
   };
   for (const auto& c : cases) {
@@ -57,18 +50,6 @@ TEST(Transfer, AClosedPortFailsEachOperationWithItsOwnCode) {
   }
   EXPECT_TRUE(f.line->Calls().empty());
   EXPECT_FALSE(f.port.Connected());
-}
-
-TEST(Transfer, ReadGivesWhatIsQueuedUpToTheCount) {
-  FakePort f;
-  f.OpenQuietly();
-  char buffer[20];
-  EXPECT_EQ(f.port.Read(buffer, 20), 0);
-  f.line->PutInput("ABCDEFGHIJKLMNOPQRSTUVWXY");
-  ASSERT_EQ(f.port.Read(buffer, 20), 20);
-  EXPECT_EQ(std::string(buffer, 20), "ABCDEFGHIJKLMNOPQRST");
-  ASSERT_EQ(f.port.Read(buffer, 20), 5);
-  EXPECT_EQ(std::string(buffer, 5), "UVWXY");
 }
 
 TEST(Transfer, StringsInAndOut) {
@@ -252,11 +233,6 @@ TEST(Transfer, NoRecordIsAnInvalidParameter) {
   const std::function<void()> ops[] = {
       [&] { f.port.WriteAsync(buffer, 4, nullptr); },
       [&] { f.port.ReadAsync(buffer, 4, nullptr); },
-      [&] { f.port.WriteStrAsync("abc", nullptr); },
-      [&] {
-        std::string s;
-        f.port.ReadStrAsync(s, 4, nullptr);
-      },
       [&] { f.port.WaitForAsync(nullptr); },
       [&] { f.port.IsAsyncCompleted(nullptr); },
   };
