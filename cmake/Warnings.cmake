@@ -14,5 +14,6 @@ function(valtrex_test name)
   target_compile_options(${name} PRIVATE -Wall -Wextra -Wpedantic -Werror)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
+  gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
