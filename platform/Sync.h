@@ -4,6 +4,7 @@
 // returns the index of the first one signalled, as the Windows waits do, so the callers
 // read like the design they follow.
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 
@@ -33,8 +34,12 @@ class TEvent {
  private:
   friend uint32_t WaitForMultipleObjects(std::span<TEvent* const>, uint32_t);
   bool TryConsume();  // auto-reset: take the signal if it is still there
+  void Acquire() const { sets_.load(std::memory_order_acquire); }
   bool manualReset_;
   int fd_;
+  // What the setter wrote before Set is visible to the thread its wait releases, in the
+  // language's memory model too (the descriptor alone orders it only inside the kernel).
+  std::atomic<uint64_t> sets_{0};
 };
 
 // Waits until the event is signalled or `timeoutMs` passes (INFINITE: no limit).

@@ -98,6 +98,9 @@ int TTermiosDevice::SetCommMask(uint32_t mask) {
   // Clearing the mask is how a wait is ended when closing; on a device that went away there is
   // no wait left, and nothing to fail.
   if (gone_ && mask != 0) return gone_;
+  // What the driver holds arrived before the change; the new mask starts after it.
+  ProgressReceive(Clock::now());
+  if (gone_ && mask != 0) return gone_;
   commMask_ = mask;
   history_ = 0;
   if (wait_) {
@@ -120,6 +123,9 @@ int TTermiosDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
   if (gone_) return gone_;
   // One wait at a time, and only for something.
   if (commMask_ == 0 || wait_) return EINVAL;
+  // Bytes the driver holds already have arrived: their events count for this wait.
+  ProgressReceive(Clock::now());
+  if (gone_) return gone_;
   Begin(ov);
   if (history_ != 0) {
     *mask = history_;

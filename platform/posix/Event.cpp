@@ -25,6 +25,7 @@ TEvent::~TEvent() {
 }
 
 void TEvent::Set() {
+  sets_.fetch_add(1, std::memory_order_release);
   const uint64_t one = 1;
   // A second Set while signalled only raises the counter; it stays one signal. (EAGAIN would
   // mean the counter is at its ceiling: signalled all the same.)
@@ -85,6 +86,7 @@ uint32_t WaitForMultipleObjects(std::span<TEvent* const> events, uint32_t timeou
       if (fds[i].revents & (POLLERR | POLLNVAL)) return WAIT_FAILED;
       if (!(fds[i].revents & POLLIN)) continue;
       if (events[i]->ManualReset() || events[i]->TryConsume()) {
+        events[i]->Acquire();
         return WAIT_OBJECT_0 + static_cast<uint32_t>(i);
       }
     }

@@ -1,0 +1,202 @@
+// Comm events of the terminal device on pseudo-terminal pairs: what each receive and transmit
+// event waits for, how a mask change or a hang-up ends a wait, and that waiting never takes
+// bytes away from a read.
+#include <atomic>
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/ComDevice.h"
+#include "tests/platform/PtyPair.h"
+
+namespace platform {
+namespace {
+
+using testing::Eventually;
+using testing::PanelDcb;
+using testing::PtyPair;
+using testing::Timeouts;
+
+class CommEvents : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.Ok()) << "no pseudo-terminal to test on";
+    int error = -1;
+    device = OpenComDevice(pty.Path(), error);
+    ASSERT_TRUE(device) << "open failed with " << error;
+    ASSERT_EQ(device->SetCommState(PanelDcb()), 0);
+    ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0, 100, 1000)), 0);
+    ov.hEvent = &event;
+  }
+
+  int StartWait() { return device->WaitCommEvent(&seen, &ov); }
+  // The event, then the result: as every caller of an overlapped operation does.
+  bool Completed(uint32_t ms = 10000) {
+    if (WaitForSingleObject(event, ms) != WAIT_OBJECT_0) return false;
+    return Result() != kIoIncomplete;
+  }
+  int Result() {
+    uint32_t done = 0;
+    return device->GetOverlappedResult(&ov, &done, false);
+  }
+  uint32_t InQueue() {
+    TComStat stat;
+    EXPECT_EQ(device->ClearCommError(nullptr, &stat), 0);
+    return stat.cbInQue;
+  }
+  std::string ReadNow(uint32_t count) {
+    std::string text(count, '\0');
+    uint32_t done = 0;
+    EXPECT_EQ(device->ReadFile(text.data(), count, &done, nullptr), 0);
+    text.resize(done);
+    return text;
+  }
+
+  // The device goes first, so a wait it still holds never completes into freed records.
+  PtyPair pty;
+  TEvent event{true, true};
+  TOverlapped ov;
+  uint32_t seen = 0;
+  std::unique_ptr<ComDevice> device;
+};
+
+TEST_F(CommEvents, RxCharLeavesTheBytesForTheRead) {
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  ASSERT_EQ(StartWait(), kIoPending);
+  EXPECT_FALSE(Completed(0));
+  pty.Send("#02r\r");
+  ASSERT_TRUE(Completed());
+  EXPECT_EQ(Result(), 0);
+  EXPECT_EQ(seen, EV_RXCHAR);
+  EXPECT_EQ(ReadNow(20), "#02r\r");
+}
+
+TEST_F(CommEvents, RxFlagWaitsForTheEventCharacter) {
+  TDCB dcb = PanelDcb();
+  dcb.EvtChar = '\r';
+  ASSERT_EQ(device->SetCommState(dcb), 0);
+  ASSERT_EQ(device->SetCommMask(EV_RXFLAG), 0);
+  ASSERT_EQ(StartWait(), kIoPending);
+  pty.Send("abc");
+  ASSERT_TRUE(Eventually([&] { return InQueue() == 3; }));
+  EXPECT_FALSE(Completed(0)) << "no event character yet";
+  pty.Send("\r");
+  ASSERT_TRUE(Completed());
+  EXPECT_EQ(seen, EV_RXFLAG);
+  EXPECT_EQ(ReadNow(20), "abc\r");
+}
+
+TEST_F(CommEvents, TxEmptyWhenTheOutputHasDrained) {
+  ASSERT_EQ(device->SetCommMask(EV_TXEMPTY), 0);
+  ASSERT_EQ(StartWait(), kIoPending);
+  uint32_t done = 0;
+  ASSERT_EQ(device->WriteFile("#01s\r", 5, &done, nullptr), 0);
+  ASSERT_TRUE(Completed());
+  EXPECT_EQ(seen, EV_TXEMPTY);
+  EXPECT_EQ(pty.Receive(5).size(), 5u);
+}
+
+TEST_F(CommEvents, Rx80FullAtFourFifthsOfTheQueue) {
+  ASSERT_EQ(device->SetupComm(10, 10), 0);
+  ASSERT_EQ(device->SetCommMask(EV_RX80FULL), 0);
+  ASSERT_EQ(StartWait(), kIoPending);
+  pty.Send("1234567");
+  ASSERT_TRUE(Eventually([&] { return InQueue() == 7; }));
+  EXPECT_FALSE(Completed(0));
+  pty.Send("8");
+  ASSERT_TRUE(Completed());
+  EXPECT_EQ(seen, EV_RX80FULL);
+}
+
+TEST_F(CommEvents, EventsBeforeTheWaitAreKeptUntilTheMaskChanges) {
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY), 0);
+  pty.Send("x");
+  ASSERT_TRUE(Eventually([&] { return InQueue() == 1; }));
+  EXPECT_EQ(StartWait(), 0) << "the arrival was kept for this wait";
+  EXPECT_EQ(seen, EV_RXCHAR);
+  EXPECT_TRUE(Completed(0));
+  pty.Send("y");
+  ASSERT_TRUE(Eventually([&] { return InQueue() == 2; }));
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  EXPECT_EQ(StartWait(), kIoPending) << "a new mask starts with nothing seen";
+  ASSERT_EQ(device->SetCommMask(0), 0);
+}
+
+TEST_F(CommEvents, MaskChangeEndsAPendingWaitWithNothing) {
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  ASSERT_EQ(StartWait(), kIoPending);
+  EXPECT_EQ(StartWait(), EINVAL) << "one wait at a time";
+  seen = 0xFFFF;
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY), 0);
+  ASSERT_TRUE(Completed(0));
+  EXPECT_EQ(Result(), 0);
+  EXPECT_EQ(seen, 0u);
+
+  ASSERT_EQ(StartWait(), kIoPending);
+  ASSERT_EQ(device->SetCommMask(0), 0);
+  ASSERT_TRUE(Completed(0));
+  EXPECT_EQ(Result(), 0);
+  EXPECT_EQ(seen, 0u);
+  EXPECT_EQ(StartWait(), EINVAL) << "nothing to wait for";
+}
+
+TEST_F(CommEvents, HangUpFailsThePendingWait) {
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_ERR), 0);
+  ASSERT_EQ(StartWait(), kIoPending);
+  pty.CloseMaster();
+  ASSERT_TRUE(Completed());
+  EXPECT_EQ(Result(), EIO);
+  EXPECT_EQ(StartWait(), EIO);
+}
+
+// A pseudo-terminal has no modem lines: driving the outputs changes no input and there are no
+// modem events to wait for; the wait still ends for the bytes.
+TEST_F(CommEvents, NoModemEventsOnAPseudoTerminal) {
+  ASSERT_EQ(device->SetCommMask(EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_RXCHAR), 0);
+  ASSERT_EQ(StartWait(), kIoPending);
+  for (uint32_t code : {SETDTR, SETRTS, CLRDTR, CLRRTS})
+    EXPECT_EQ(device->EscapeCommFunction(code), 0);
+  EXPECT_FALSE(Completed(0));
+  pty.Send("z");
+  ASSERT_TRUE(Completed());
+  EXPECT_EQ(seen, EV_RXCHAR);
+}
+
+TEST_F(CommEvents, AWaitingThreadNeverStealsFromReads) {
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY), 0);
+  std::atomic<int> wakes{0};
+  std::atomic<bool> stop{false};
+  std::thread watcher([&] {
+    TEvent own(true, false);
+    TOverlapped record;
+    record.hEvent = &own;
+    uint32_t mask = 0;
+    while (!stop.load()) {
+      const int started = device->WaitCommEvent(&mask, &record);
+      if (started != 0 && started != kIoPending) break;
+      if (WaitForSingleObject(own, INFINITE) != WAIT_OBJECT_0) break;
+      uint32_t done = 0;
+      if (device->GetOverlappedResult(&record, &done, false) == 0 && mask != 0) ++wakes;
+    }
+  });
+  std::string all;
+  std::string expected;
+  for (int i = 0; i < 50; ++i) {
+    const std::string frame = "#02f" + std::to_string(i) + "\r";
+    expected += frame;
+    pty.Send(frame);
+    ASSERT_TRUE(Eventually([&] { return InQueue() >= frame.size(); }));
+    all += ReadNow(64);
+  }
+  stop = true;
+  ASSERT_EQ(device->SetCommMask(0), 0);  // ends the watcher's wait
+  watcher.join();
+  EXPECT_EQ(all, expected);
+  EXPECT_GT(wakes.load(), 0);
+}
+
+}  // namespace
+}  // namespace platform
