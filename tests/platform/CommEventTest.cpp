@@ -15,10 +15,10 @@
 namespace platform {
 namespace {
 
-using testing::Eventually;
-using testing::PanelDcb;
-using testing::PtyPair;
-using testing::Timeouts;
+using ptytest::Eventually;
+using ptytest::PanelDcb;
+using ptytest::PtyPair;
+using ptytest::Timeouts;
 
 class CommEvents : public ::testing::Test {
  protected:

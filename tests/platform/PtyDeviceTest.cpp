@@ -21,10 +21,10 @@ namespace platform {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Eventually;
-using testing::PanelDcb;
-using testing::PtyPair;
-using testing::Timeouts;
+using ptytest::Eventually;
+using ptytest::PanelDcb;
+using ptytest::PtyPair;
+using ptytest::Timeouts;
 using Clock = std::chrono::steady_clock;
 
 class PtyDevice : public ::testing::Test {

@@ -19,7 +19,7 @@
 
 #include "platform/ComDevice.h"
 
-namespace platform::testing {
+namespace platform::ptytest {
 
 class PtyPair {
  public:
@@ -122,4 +122,4 @@ inline TCommTimeouts Timeouts(uint32_t ri, uint32_t rm, uint32_t rc, uint32_t wm
   return TCommTimeouts{ri, rm, rc, wm, wc};
 }
 
-}  // namespace platform::testing
+}  // namespace platform::ptytest
