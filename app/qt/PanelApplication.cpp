@@ -1,15 +1,38 @@
 #include "app/qt/PanelApplication.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QStyle>
 #include <QStyleFactory>
+#include <atomic>
 
 #include "app/qt/Edge.h"
 #include "platform/Application.h"
+#include "platform/MessageLoop.h"
 
 namespace app {
+namespace {
+
+// Set while a wake-up is posted and not yet served, so that a busy worker posts one, not many.
+std::atomic<bool> gWakeUpPosted{false};
+
+// Any thread: a worker has queued a call for the main thread; have the loop serve the queue.
+void WakeUpMainThread() {
+  QCoreApplication* application = QCoreApplication::instance();
+  if (!application || gWakeUpPosted.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      application,
+      [] {
+        gWakeUpPosted = false;
+        AtEdge([] { platform::ProcessMessages(); });
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace
 
 QFont PanelFont() {
   // 11 pixels gives 13-pixel lines. DejaVu Sans is wider than the face the layout was drawn for
@@ -33,6 +56,13 @@ void SetUpPanelApplication(QApplication& application) {
   }
   QApplication::setFont(PanelFont());
   platform::SetExceptionHandler(ShowErrorBox);
+  platform::SetMainThread();
+  platform::SetWakeUpHook(WakeUpMainThread);
+}
+
+void TearDownPanelApplication() {
+  platform::SetWakeUpHook({});
+  platform::SetExceptionHandler({});
 }
 
 QString ExceptionMessage(std::exception_ptr error) {

@@ -14,9 +14,14 @@ namespace app {
 // layout gives it.
 QFont PanelFont();
 
-// Style, palette and font for the whole application, and the error box as the application's
-// exception handler. Call once, after the application object exists.
+// Style, palette and font for the whole application; the error box as the application's
+// exception handler; this thread as the main thread, whose loop serves the calls that the
+// port's worker hands over. Call once, on the thread that runs the loop, after the application
+// object exists.
 void SetUpPanelApplication(QApplication& application);
+
+// Undoes the hooks of SetUpPanelApplication, once no window and no port is left.
+void TearDownPanelApplication();
 
 // The text the error box shows: the exception's message.
 QString ExceptionMessage(std::exception_ptr error);

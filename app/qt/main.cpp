@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     // program ends.
     app::ReportAtEdge(std::current_exception());
   }
+  app::TearDownPanelApplication();
   // The window is gone, and with it the port. The operator has been told of every failure, so
   // the exit status says nothing more.
   return 0;

@@ -18,7 +18,10 @@ class TQtEnvironment : public ::testing::Environment {
     SetUpPanelApplication(*application_);
     platform::SetExceptionHandler({});
   }
-  void TearDown() override { application_.reset(); }
+  void TearDown() override {
+    TearDownPanelApplication();
+    application_.reset();
+  }
 
  private:
   int argc_ = 1;
