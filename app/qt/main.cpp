@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     window.show();
     app::ApplyUnattendedEnvironment(window);
     QApplication::exec();
-  } catch (const std::exception&) {
+  } catch (...) {
     // A failure while the window is built or torn down is shown like any other; then the
     // program ends.
     app::ReportAtEdge(std::current_exception());

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <QStyleOptionSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <stdexcept>
 #include <string>
 
@@ -241,6 +243,26 @@ TEST_F(Binding, FailuresInHandlersAreShownOnceAndTheLoopGoesOn) {
   // Still working.
   QTest::keyClick(W<QSlider>("TBgf"), Qt::Key_Right);
   EXPECT_EQ(EditText("Egf"), "101");
+}
+
+TEST_F(Binding, TheApplicationsHandlerShowsTheStandardErrorBox) {
+  platform::SetExceptionHandler(ShowErrorBox);
+  // The box is modal: it is read and closed from inside its own loop.
+  QString shownText;
+  QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shownText = box->text();
+      shownIcon = box->icon();
+      box->close();
+    }
+  });
+  closer.start(10);
+  QTest::mouseClick(W<QPushButton>("Button4"), Qt::LeftButton);  // Start on a closed port
+  platform::SetExceptionHandler({});
+  EXPECT_EQ(shownIcon, QMessageBox::Critical);
+  EXPECT_TRUE(shownText.contains("WriteFile")) << shownText.toStdString();
 }
 
 TEST_F(Binding, TimerIsPreciseAtTheFormsInterval) {
