@@ -122,7 +122,7 @@ int TTermiosDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
   std::lock_guard lock(mutex_);
   if (gone_) return gone_;
   // One wait at a time, and only for something.
-  if (commMask_ == 0 || wait_) return EINVAL;
+  if (commMask_ == 0 || wait_ || InUse(ov)) return EINVAL;
   // Bytes the driver holds already have arrived: their events count for this wait.
   ProgressReceive(Clock::now());
   if (gone_) return gone_;

@@ -100,6 +100,7 @@ int DcbToTermios(const TDCB& dcb, TTermiosFlags& flags, TLineOptions& options) {
   // RTS signalling our input state come together, whichever of the two the record asks for.
   const bool hardwareFlow = (f & dcb::fOutxCtsFlow) || rtsControl == dcb::fRtsControlHandshake;
   if (hardwareFlow) t.cflag |= CRTSCTS;
+  o.hardwareFlow = hardwareFlow;
 
   t.vmin = 0;
   t.vtime = 0;

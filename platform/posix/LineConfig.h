@@ -37,6 +37,7 @@ struct TLineOptions {
   std::optional<uint32_t> speedCode;
   TPinControl dtr = TPinControl::pcOff;
   TPinControl rts = TPinControl::pcOff;
+  bool hardwareFlow = false;  // CRTSCTS: output waits for CTS
   // Done in our own receive and transmit path:
   bool parityCheck = false;    // marks of bad bytes are decoded
   bool replaceErrors = false;  // a byte with a parity error becomes errorChar

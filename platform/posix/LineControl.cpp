@@ -239,7 +239,7 @@ int TTermiosDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
     const bool waiting = out > 0;
     int lines = 0;
     const bool haveLines = hasModemLines_ && ioctl(fd_, TIOCMGET, &lines) == 0;
-    if (waiting && (options_.rts == TPinControl::pcFlow) && haveLines && !(lines & TIOCM_CTS)) {
+    if (waiting && options_.hardwareFlow && haveLines && !(lines & TIOCM_CTS)) {
       stat->Flags |= 0x01;  // CTS hold
     }
     if (waiting && options_.outDsrFlow && !(haveLines && (lines & TIOCM_DSR))) {

@@ -79,6 +79,7 @@ class TTermiosDevice final : public ComDevice {
   static void Begin(TOverlapped* ov);
   void Complete(TOverlapped* ov, int result, uint32_t done);
   int Await(TOverlapped& ov, uint32_t* done);
+  bool InUse(const TOverlapped* ov) const;
   void Wake();
 
   // --- the service thread (Transfer.cpp)

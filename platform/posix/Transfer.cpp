@@ -61,6 +61,13 @@ void TTermiosDevice::Wake() {
   }
 }
 
+bool TTermiosDevice::InUse(const TOverlapped* ov) const {
+  // A record holds one operation at a time; a second one on it would lose the first.
+  const auto uses = [&](const TTransfer& t) { return t.ov == ov; };
+  return std::any_of(reads_.begin(), reads_.end(), uses) ||
+         std::any_of(writes_.begin(), writes_.end(), uses) || (wait_ && wait_->ov == ov);
+}
+
 int TTermiosDevice::GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) {
   if (done) *done = 0;
   if (!ov) return EINVAL;
@@ -85,6 +92,7 @@ int TTermiosDevice::ReadFile(void* buffer, uint32_t count, uint32_t* done, TOver
   std::lock_guard lock(mutex_);
   if (gone_) return gone_;
   if (abortedByError_) return ECANCELED;
+  if (InUse(ov)) return EINVAL;
   Begin(ov);
   TTransfer read;
   read.ov = ov;
@@ -113,6 +121,7 @@ int TTermiosDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done
   std::lock_guard lock(mutex_);
   if (gone_) return gone_;
   if (abortedByError_) return ECANCELED;
+  if (InUse(ov)) return EINVAL;
   Begin(ov);
   TTransfer write;
   write.ov = ov;

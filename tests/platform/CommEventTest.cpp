@@ -168,7 +168,7 @@ TEST_F(CommEvents, NoModemEventsOnAPseudoTerminal) {
 TEST_F(CommEvents, AWaitingThreadNeverStealsFromReads) {
   ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY), 0);
   std::atomic<int> wakes{0};
-  std::atomic<bool> stop{false};
+  std::atomic<bool> stop{false}, waiting{false};
   std::thread watcher([&] {
     TEvent own(true, false);
     TOverlapped record;
@@ -176,19 +176,25 @@ TEST_F(CommEvents, AWaitingThreadNeverStealsFromReads) {
     uint32_t mask = 0;
     while (!stop.load()) {
       const int started = device->WaitCommEvent(&mask, &record);
+      waiting = true;
       if (started != 0 && started != kIoPending) break;
       if (WaitForSingleObject(own, INFINITE) != WAIT_OBJECT_0) break;
       uint32_t done = 0;
       if (device->GetOverlappedResult(&record, &done, false) == 0 && mask != 0) ++wakes;
     }
   });
+  // No ASSERT while the watcher runs: it must be stopped and joined whatever happens.
+  EXPECT_TRUE(Eventually([&] { return waiting.load(); }));
   std::string all;
   std::string expected;
   for (int i = 0; i < 50; ++i) {
     const std::string frame = "#02f" + std::to_string(i) + "\r";
     expected += frame;
     pty.Send(frame);
-    ASSERT_TRUE(Eventually([&] { return InQueue() >= frame.size(); }));
+    if (!Eventually([&] { return InQueue() >= frame.size(); })) {
+      ADD_FAILURE() << "frame " << i << " did not arrive";
+      break;
+    }
     all += ReadNow(64);
   }
   stop = true;

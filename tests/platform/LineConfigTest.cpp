@@ -93,18 +93,6 @@ TEST(LineConfig, CharacterFormat) {
   }
 }
 
-TEST(LineConfig, RefusedRecordLeavesTheOutputAlone) {
-  TDCB dcb = Base();
-  dcb.StopBits = 1;
-  TTermiosFlags flags;
-  flags.cflag = 0x1234;
-  TLineOptions options;
-  options.baudRate = 77;
-  EXPECT_EQ(DcbToTermios(dcb, flags, options), EINVAL);
-  EXPECT_EQ(flags.cflag, 0x1234u);
-  EXPECT_EQ(options.baudRate, 77u);
-}
-
 TEST(LineConfig, Rates) {
   struct Row {
     uint32_t rate;
@@ -236,15 +224,6 @@ TEST(LineConfig, WhatTheDriverCannotDo) {
     EXPECT_EQ(m.flags.cflag, base.flags.cflag) << row.what;
     EXPECT_EQ(m.options.dtr, row.dtr) << row.what;
   }
-}
-
-TEST(LineConfig, RawAtOpenKeepsTheFormat) {
-  TTermiosFlags flags;
-  MakeRaw(flags, B9600 | CS7 | PARENB | ECHO);
-  EXPECT_EQ(flags.cflag & CBAUD, 0u);
-  EXPECT_EQ(flags.cflag & (CSIZE | PARENB), static_cast<uint32_t>(CS7 | PARENB));
-  EXPECT_EQ(flags.cflag & (CREAD | CLOCAL), static_cast<uint32_t>(CREAD | CLOCAL));
-  EXPECT_EQ(flags.lflag, 0u);
 }
 
 TEST(DeviceName, Paths) {
