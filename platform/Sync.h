@@ -2,7 +2,7 @@
 // Kernel-style event objects: the one primitive the serial component uses to wait for
 // overlapped completions, comm events and its stop signal. A wait on several events
 // returns the index of the first one signalled, as the Windows waits do, so the callers
-// read like the design they follow.
+// keep the shape of the calls they stand in for.
 
 #include <atomic>
 #include <cstdint>
