@@ -4,8 +4,8 @@
 // returns the index of the first one signalled, as the Windows waits do, so the callers
 // keep the shape of the calls they stand in for.
 
-#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <span>
 
 namespace platform {
@@ -34,12 +34,14 @@ class TEvent {
  private:
   friend uint32_t WaitForMultipleObjects(std::span<TEvent* const>, uint32_t);
   bool TryConsume();  // auto-reset: take the signal if it is still there
-  void Acquire() const { sets_.load(std::memory_order_acquire); }
+  void Acquire() const { std::lock_guard lock(setting_); }
   bool manualReset_;
   int fd_;
-  // What the setter wrote before Set is visible to the thread its wait releases, in the
-  // language's memory model too (the descriptor alone orders it only inside the kernel).
-  std::atomic<uint64_t> sets_{0};
+  // Set writes the descriptor under this lock, and a released waiter takes it once before it
+  // returns. So everything the setter did, the descriptor write included, is over before the
+  // waiter goes on, and the waiter may destroy the event at once (a plain poll() wake-up would
+  // leave the setter still inside Set, and orders nothing in the language's memory model).
+  mutable std::mutex setting_;
 };
 
 // Waits until the event is signalled or `timeoutMs` passes (INFINITE: no limit).

@@ -25,7 +25,7 @@ TEvent::~TEvent() {
 }
 
 void TEvent::Set() {
-  sets_.fetch_add(1, std::memory_order_release);
+  std::lock_guard lock(setting_);
   const uint64_t one = 1;
   // A second Set while signalled only raises the counter; it stays one signal. (EAGAIN would
   // mean the counter is at its ceiling: signalled all the same.)

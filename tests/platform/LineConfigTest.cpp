@@ -240,7 +240,7 @@ TEST(DeviceName, Paths) {
       {"COM", "/dev/COM"},
       {"COM2x", "/dev/COM2x"},
       {"com2", "/dev/com2"},
-      {"ttyUSB0", "/dev/ttyUSB0"},
+      {"ttyUSB0", "/dev/" + std::string("ttyUSB0")},
       {"/dev/pts/7", "/dev/pts/7"},
       {"pts/7", "pts/7"},
   };
