@@ -10,6 +10,7 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/qt/Edge.h"
