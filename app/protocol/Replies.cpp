@@ -23,6 +23,13 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// A numeric reply counts only when the read delivered every position it takes. One cut short by
+// the read (its rest comes with the next tick) would read its missing digits as the zeros of the
+// cleared buffer and show a value the generator never sent.
+bool Complete(std::string_view received, std::size_t lastPosition) {
+  return received.size() > lastPosition;
+}
+
 template <std::size_t N>
 int32_t ReadAt(std::string_view received, const std::array<std::size_t, N>& positions) {
   std::array<char, N> chars{};
@@ -66,17 +73,20 @@ std::optional<StatusReply> ParseStatusReply(std::string_view received) {
 std::optional<int32_t> ParseParameterReply(std::string_view received, char letter) {
   const char header[] = {'#', '0', '2', letter};
   if (!HeaderIs(received, std::string_view(header, sizeof header))) return std::nullopt;
+  if (!Complete(received, 9)) return std::nullopt;
   return ReadAt(received, std::array<std::size_t, 5>{4, 5, 7, 8, 9});
 }
 
 std::optional<DcTelemetry> ParseDcReply(std::string_view received) {
-  if (!HeaderIs(received, "#02?")) return std::nullopt;
+  // The run status is a character, not a field: a reply that ends before it still counts, and
+  // the missing status shows as unknown.
+  if (!HeaderIs(received, "#02?") || !Complete(received, 9)) return std::nullopt;
   return DcTelemetry{ReadAt(received, std::array<std::size_t, 3>{4, 5, 6}),
                      ReadAt(received, std::array<std::size_t, 3>{7, 8, 9}), At(received, 10)};
 }
 
 std::optional<HfTelemetry> ParseHfReply(std::string_view received) {
-  if (!HeaderIs(received, "#02&")) return std::nullopt;
+  if (!HeaderIs(received, "#02&") || !Complete(received, 12)) return std::nullopt;
   return HfTelemetry{ReadAt(received, std::array<std::size_t, 3>{4, 5, 6}),
                      ReadAt(received, std::array<std::size_t, 3>{7, 8, 9}),
                      ReadAt(received, std::array<std::size_t, 3>{10, 11, 12})};

@@ -4,6 +4,8 @@
 // A parser takes the bytes actually received (possibly none, possibly with NULs) and reads a
 // position past their end as '\0', as the receive buffer cleared to zero would give. Only
 // the positions named below are looked at: not a trailing CR, nothing after the last field.
+// A numeric reply is taken only when the read delivered all its fields: cut short, its rest
+// arrives with the next read and fails there, and neither part shows a made-up value.
 //
 //   status     "#02SR" r r r                 label = positions 3..7, release = 5, 6, 7
 //   parameter  "#02" L d d . d d d           value = positions 4, 5, 7, 8, 9 (6 is skipped)

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,6 +133,7 @@ class SimRig {
     }
     const std::string replies = line->generator.TakeDueBytes(now);
     if (replies.empty() || !form.CP.Connected()) return;
+    if (onReplies) onReplies(replies);
     const int32_t queued = form.CP.InputCount();
     line->WriteToPanel(replies);
     const auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -160,6 +162,7 @@ class SimRig {
   size_t written = 0;
   std::string sent;
   std::vector<int> errors;
+  std::function<void(const std::string&)> onReplies;  // every reply put on the line
 };
 
 }  // namespace app::test

@@ -56,14 +56,14 @@ TEST(ParameterReply, PositionsFourFiveAndSevenToNine) {
       {"#02f27.345\r", 27345},
       {"#02f-1.000", -1000},
       {"#02f -.001", -1},         // blanks, then a sign
-      {"#02f12x45", 1245},        // position 6 is never looked at
+      {"#02f12x456", 12456},      // position 6 is never looked at
       {"#02f1a.345", 1},          // digits up to the first non-digit
       {"#02f30.0009999", 30000},  // nothing after position 9
-      {"#02f30", 30},             // a short reply reads fewer digits
+      {"#02f30", std::nullopt},   // cut short by the read: not taken
       {"#02f3\0"s
        "0.000",
        3},  // a NUL ends the field
-      {"#02f", 0},
+      {"#02f", std::nullopt},
       {"#02s30.000", std::nullopt},
       {"#01f30.000", std::nullopt},
       {" #02f30.000", std::nullopt},  // the reply must start the read
@@ -98,7 +98,8 @@ TEST(TelemetryReplies, ThreeDigitFields) {
   const std::pair<std::string, std::optional<DcTelemetry>> dcCases[] = {
       {"#02?1234561\r", DcTelemetry{123, 456, '1'}},
       {"#02? 12-3 4", DcTelemetry{12, -3, '4'}},
-      {"#02?12", DcTelemetry{12, 0, '\0'}},
+      {"#02?12", std::nullopt},                     // cut short by the read
+      {"#02?123456", DcTelemetry{123, 456, '\0'}},  // the status is not a field
       {"#03?1234561", std::nullopt},
       {"#02&1234561", std::nullopt},
   };
@@ -107,7 +108,7 @@ TEST(TelemetryReplies, ThreeDigitFields) {
   }
   const std::pair<std::string, std::optional<HfTelemetry>> hfCases[] = {
       {"#02&1002003004\r", HfTelemetry{100, 200, 300}},  // position 13 is not the phase's
-      {"#02&1002003", HfTelemetry{100, 200, 3}},
+      {"#02&1002003", std::nullopt},
       {"#02?100200300", std::nullopt},
   };
   for (const auto& [bytes, expected] : hfCases) {
