@@ -57,11 +57,7 @@ struct SentTelemetry {
         const int32_t current = Field(f, 4), voltage = Field(f, 7);
         Add(TelemetryId::dcCurrent, current);
         Add(TelemetryId::dcVoltage, voltage);
-        for (int32_t c : currents) {
-          for (int32_t v : voltages) Add(TelemetryId::dcPower, protocol::DcPower(v, c));
-        }
-        currents.insert(std::clamp(current, 0, 1000));
-        voltages.insert(std::clamp(voltage, 0, 1000));
+        // The power comes from both fields of the same reply, as the bars hold them.
         Add(TelemetryId::dcPower,
             protocol::DcPower(std::clamp(voltage, 0, 1000), std::clamp(current, 0, 1000)));
       } else if (f.rfind("#02&", 0) == 0 && f.size() >= 13 &&
@@ -76,7 +72,6 @@ struct SentTelemetry {
     return text == "waiting......." || texts[static_cast<size_t>(id)].count(text) > 0;
   }
   std::string pending;
-  std::set<int32_t> currents, voltages;
 };
 
 void RunFaulty(sim::Options options, int ticks, const char* what) {
