@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Wire timing of the real panel: runs valtrex-sim with its trace and valtrex-panel on the offscreen
+# platform, connected to it, for SECONDS (default 60), then reports from the trace the tick period,
+# the start-up pass, the telemetry period and the panel's bytes per second.
+# Usage: bench/wire_timing.sh [BUILD_DIR] [SECONDS] [TRACE_FILE]
+set -euo pipefail
+build=${1:-build}
+seconds=${2:-60}
+trace=${3:-$(mktemp)}
+link=$(mktemp -u /tmp/valtrex-wire.XXXXXX)
+
+"$build/tools/sim/valtrex-sim" --link "$link" --trace 2>"$trace" >/dev/null &
+sim=$!
+trap 'kill $sim 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.1; done
+
+QT_QPA_PLATFORM=offscreen VALTREX_PANEL_AUTOCONNECT="$link" \
+  timeout --signal=TERM "$seconds" "$build/app/qt/valtrex-panel" >/dev/null 2>&1 || true
+kill $sim 2>/dev/null || true
+wait $sim 2>/dev/null || true
+python3 "$(dirname "$0")/wire_timing.py" "$trace"
