@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs serial_bench from a build folder (it builds nothing) and puts its table into
+# bench/README.md, between the serial-bench markers, with the date and the machine.
+# Usage: bench/run_serial_bench.sh BUILD_DIR [serial_bench options, e.g. --long or --quick]
+set -euo pipefail
+if [[ $# -lt 1 ]]; then
+  echo "usage: $0 BUILD_DIR [serial_bench options]" >&2
+  exit 2
+fi
+build=$1
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+program=$build/bench/serial_bench
+if [[ ! -x $program ]]; then
+  echo "$0: no $program; build the serial_bench target first" >&2
+  exit 1
+fi
+readme=$here/README.md
+begin='<!-- serial-bench:begin -->'
+end='<!-- serial-bench:end -->'
+
+table=$(mktemp)
+section=$(mktemp)
+trap 'rm -f "$table" "$section"' EXIT
+"$program" "$@" >"$table"
+
+{
+  echo "$begin"
+  echo "## Serial transfer: our port against other serial libraries"
+  echo
+  echo "Written by \`bench/run_serial_bench.sh\`; run it again rather than editing this part."
+  echo
+  echo "Every contender opens the same pseudo-terminal and talks to one peer thread on its"
+  echo "master side. B1: a 5-byte query, an 11-byte reply that the peer sends the moment the"
+  echo "query is in, timed from the first write to the last byte read. B2: the peer writes one"
+  echo "byte once the contender's thread sleeps in its wait; time until the contender's own"
+  echo "handler runs (OnRxChar for our port). B3: bytes each way, timed to the last byte at the"
+  echo "far end, best round. B4: an open port waiting for data that never comes, the whole"
+  echo "process's CPU time and context switches, beside the plain thread blocked in poll() of"
+  echo "the first row. Ratios are against the first row, termios + poll(), of the same run; the"
+  echo "contenders take turns in blocks, so the machine's noise falls on all of them alike."
+  echo
+  echo "Run: $(date -u '+%Y-%m-%d %H:%M UTC'); machine: $(nproc) cores, $(uname -sr)," \
+    "$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'); options: ${*:-(defaults)}."
+  echo
+  cat "$table"
+  echo "$end"
+} >"$section"
+
+if [[ -f $readme ]] && grep -qF "$begin" "$readme"; then
+  # Replace the old section and keep whatever else the file says.
+  awk -v begin="$begin" -v end="$end" -v file="$section" '
+    $0 == begin { while ((getline line < file) > 0) print line; skip = 1; next }
+    $0 == end { skip = 0; next }
+    !skip { print }' "$readme" >"$readme.new"
+  mv "$readme.new" "$readme"
+elif [[ -f $readme ]]; then
+  { echo; cat "$section"; } >>"$readme"
+else
+  { echo "# Benchmarks"; echo; echo "Run by hand, never part of the tests."; echo; cat "$section"; } >"$readme"
+fi
+echo "wrote $readme"

@@ -1,0 +1,194 @@
+// Our own component, TComPort, on the same line: its blocking transfers, its overlapped ones,
+// and the delivery of received bytes to OnRxChar in each of its delivery modes.
+#include <algorithm>
+
+#include "bench/serial/Contender.h"
+#include "platform/MessageLoop.h"
+#include "platform/Sync.h"
+#include "serial/ComPort.h"
+
+namespace bench {
+namespace {
+
+constexpr int32_t kReplyLimitMs = 5000;
+
+class ComPortBase : public Contender {
+ public:
+  explicit ComPortBase(serial::TSyncMethod sync) { port_.SetSyncMethod(sync); }
+
+  void Open(const std::string& path) override {
+    port_.SetPort(path);
+    port_.Open();
+  }
+  void Close() override { port_.Close(); }
+
+  // B2 for all three delivery modes: the handler notes its moment and lets the main thread go;
+  // the main thread serves the message loop meanwhile, as the window's loop would.
+  Clock::time_point Notified(const std::function<void()>& armed) override {
+    if (!port_.ThreadCreated()) throw Refused("no event thread yet");
+    platform::TEvent ran(true, false);
+    Clock::time_point at{};
+    port_.OnRxChar = [&](serial::TCustomComPort&, int32_t) {
+      at = Clock::now();
+      ran.Set();
+    };
+    armed();
+    const bool delivered = platform::WaitServingMessages(ran, 10'000);
+    port_.OnRxChar = nullptr;
+    if (!delivered) throw std::runtime_error("OnRxChar never ran");
+    ReturnOnFirstBytes(kReplyLimitMs);
+    uint8_t byte;
+    if (port_.Read(&byte, 1) != 1) throw std::runtime_error("the notified byte is missing");
+    return at;
+  }
+
+ protected:
+  // ReadInterval MAXDWORD with both totals MAXDWORD and C: a read returns on the first bytes,
+  // or with none after C ms.
+  void ReturnOnFirstBytes(int32_t limitMs) {
+    port_.Timeouts().SetReadInterval(-1);
+    port_.Timeouts().SetReadTotalM(-1);
+    port_.Timeouts().SetReadTotalC(limitMs);
+  }
+  // All read time-outs 0: a read returns when its count is complete.
+  void WaitForCount() {
+    port_.Timeouts().SetReadInterval(0);
+    port_.Timeouts().SetReadTotalM(0);
+    port_.Timeouts().SetReadTotalC(0);
+  }
+
+  serial::TComPort port_;
+};
+
+// Read and Write: each call makes its record, starts the transfer and waits for it.
+class ComPortSync final : public ComPortBase {
+ public:
+  ComPortSync() : ComPortBase(serial::smThreadSync) {}
+  std::string Name() const override { return "TComPort Read/Write"; }
+
+  void RoundTrip(std::span<const uint8_t> query, std::span<uint8_t> reply) override {
+    ReturnOnFirstBytes(kReplyLimitMs);
+    port_.Write(query.data(), static_cast<int32_t>(query.size()));
+    for (size_t got = 0; got < reply.size();) {
+      const int32_t n = port_.Read(reply.data() + got, static_cast<int32_t>(reply.size() - got));
+      if (n <= 0) throw std::runtime_error("no reply within the read limit");
+      got += static_cast<size_t>(n);
+    }
+  }
+
+  void Send(std::span<const uint8_t> data) override {
+    const int32_t n = port_.Write(data.data(), static_cast<int32_t>(data.size()));
+    if (static_cast<size_t>(n) != data.size()) throw std::runtime_error("write timed out");
+  }
+
+  void Receive(std::span<uint8_t> data) override {
+    WaitForCount();
+    const int32_t n = port_.Read(data.data(), static_cast<int32_t>(data.size()));
+    if (static_cast<size_t>(n) != data.size()) throw std::runtime_error("short read");
+  }
+
+  void Idle(std::chrono::milliseconds span) override {
+    ReturnOnFirstBytes(static_cast<int32_t>(span.count()));
+    uint8_t byte;
+    if (port_.Read(&byte, 1) != 0) throw std::runtime_error("data while idle");
+  }
+};
+
+// InitAsync once per open port; the read is started before the query goes out, so it is
+// already waiting when the reply comes.
+class ComPortOverlapped final : public ComPortBase {
+ public:
+  ComPortOverlapped() : ComPortBase(serial::smThreadSync) {}
+  std::string Name() const override { return "TComPort overlapped"; }
+  // Its deliveries are those of the synchronous row.
+  bool TakesPart(Bench b) const override { return b != Bench::Notify; }
+
+  void Open(const std::string& path) override {
+    ComPortBase::Open(path);
+    port_.InitAsync(read_);
+    port_.InitAsync(write_);
+  }
+  void Close() override {
+    port_.DoneAsync(read_);
+    port_.DoneAsync(write_);
+    ComPortBase::Close();
+  }
+
+  void RoundTrip(std::span<const uint8_t> query, std::span<uint8_t> reply) override {
+    ReturnOnFirstBytes(kReplyLimitMs);
+    port_.ReadAsync(reply.data(), static_cast<int32_t>(reply.size()), read_.get());
+    port_.WriteAsync(query.data(), static_cast<int32_t>(query.size()), write_.get());
+    port_.WaitForAsync(write_.get());
+    size_t got = 0;
+    for (;;) {
+      const int32_t n = port_.WaitForAsync(read_.get());
+      if (n <= 0) throw std::runtime_error("no reply within the read limit");
+      got += static_cast<size_t>(n);
+      if (got == reply.size()) return;
+      port_.ReadAsync(reply.data() + got, static_cast<int32_t>(reply.size() - got), read_.get());
+    }
+  }
+
+  void Send(std::span<const uint8_t> data) override {
+    port_.WriteAsync(data.data(), static_cast<int32_t>(data.size()), write_.get());
+    if (static_cast<size_t>(port_.WaitForAsync(write_.get())) != data.size()) {
+      throw std::runtime_error("write timed out");
+    }
+  }
+
+  void Receive(std::span<uint8_t> data) override {
+    WaitForCount();
+    port_.ReadAsync(data.data(), static_cast<int32_t>(data.size()), read_.get());
+    if (static_cast<size_t>(port_.WaitForAsync(read_.get())) != data.size()) {
+      throw std::runtime_error("short read");
+    }
+  }
+
+  // A read without a limit, and a wait on its event that has one; the read is then cancelled.
+  void Idle(std::chrono::milliseconds span) override {
+    WaitForCount();
+    uint8_t byte;
+    port_.ReadAsync(&byte, 1, read_.get());
+    const uint32_t waited =
+        platform::WaitForSingleObject(read_->Event, static_cast<uint32_t>(span.count()));
+    port_.DoneAsync(read_);
+    port_.InitAsync(read_);
+    if (waited != platform::WAIT_TIMEOUT) throw std::runtime_error("data while idle");
+  }
+
+ private:
+  std::unique_ptr<serial::TAsync> read_;
+  std::unique_ptr<serial::TAsync> write_;
+};
+
+// Rows of their own for the other two delivery modes; they take part in B2 only.
+class ComPortDelivery final : public ComPortBase {
+ public:
+  ComPortDelivery(serial::TSyncMethod sync, std::string name)
+      : ComPortBase(sync), name_(std::move(name)) {}
+  std::string Name() const override { return name_; }
+  bool TakesPart(Bench b) const override { return b == Bench::Notify; }
+  void RoundTrip(std::span<const uint8_t>, std::span<uint8_t>) override { Unused(); }
+  void Send(std::span<const uint8_t>) override { Unused(); }
+  void Receive(std::span<uint8_t>) override { Unused(); }
+  void Idle(std::chrono::milliseconds) override { Unused(); }
+
+ private:
+  [[noreturn]] static void Unused() { throw Refused("B2 only"); }
+  std::string name_;
+};
+
+}  // namespace
+
+ContenderList ComPortContenders() {
+  // Deliveries onto the message loop go to the thread that runs the benchmark.
+  platform::SetMainThread();
+  ContenderList list;
+  list.push_back(std::make_unique<ComPortSync>());
+  list.push_back(std::make_unique<ComPortOverlapped>());
+  list.push_back(std::make_unique<ComPortDelivery>(serial::smWindowSync, "TComPort smWindowSync"));
+  list.push_back(std::make_unique<ComPortDelivery>(serial::smNone, "TComPort smNone"));
+  return list;
+}
+
+}  // namespace bench
