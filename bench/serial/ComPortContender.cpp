@@ -60,11 +60,18 @@ class ComPortBase : public Contender {
   serial::TComPort port_;
 };
 
-// Read and Write: each call makes its record, starts the transfer and waits for it.
+// Read and Write: each call makes its record, starts the transfer and waits for it. With no
+// events to watch the port starts no event thread: that row is the transfer path alone.
 class ComPortSync final : public ComPortBase {
  public:
-  ComPortSync() : ComPortBase(serial::smThreadSync) {}
-  std::string Name() const override { return "TComPort Read/Write"; }
+  explicit ComPortSync(bool watchEvents) : ComPortBase(serial::smThreadSync) {
+    if (!watchEvents) port_.Events = {};
+  }
+  std::string Name() const override {
+    return port_.Events.Empty() ? "TComPort Read/Write, no events" : "TComPort Read/Write";
+  }
+  // Without the event thread there is nothing to deliver.
+  bool TakesPart(Bench b) const override { return b != Bench::Notify || !port_.Events.Empty(); }
 
   void RoundTrip(std::span<const uint8_t> query, std::span<uint8_t> reply) override {
     ReturnOnFirstBytes(kReplyLimitMs);
@@ -184,7 +191,8 @@ ContenderList ComPortContenders() {
   // Deliveries onto the message loop go to the thread that runs the benchmark.
   platform::SetMainThread();
   ContenderList list;
-  list.push_back(std::make_unique<ComPortSync>());
+  list.push_back(std::make_unique<ComPortSync>(true));
+  list.push_back(std::make_unique<ComPortSync>(false));
   list.push_back(std::make_unique<ComPortOverlapped>());
   list.push_back(std::make_unique<ComPortDelivery>(serial::smWindowSync, "TComPort smWindowSync"));
   list.push_back(std::make_unique<ComPortDelivery>(serial::smNone, "TComPort smNone"));

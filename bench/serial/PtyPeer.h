@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -59,9 +60,9 @@ class PtyPeer {
 
   int master_ = -1;
   int slave_ = -1;
-  int stopFd_ = -1;  // eventfd: ends the job that answers queries
-  int armFd_ = -1;   // eventfd: the waiting thread is armed
-  pid_t armedTid_ = 0;
+  int stopFd_ = -1;                 // eventfd: ends the job that answers queries
+  int armFd_ = -1;                  // eventfd: the waiting thread is armed
+  std::atomic<pid_t> armedTid_{0};  // read by the peer thread
   std::string slavePath_;
   std::future<uint64_t> answering_;
 
