@@ -49,7 +49,7 @@ for target in $targets; do
     continue
   fi
   # shellcheck disable=SC2046
-  if "$binary" $(flags_for "$target") $dict -max_total_time="$seconds" -timeout=10 \
+  if "$binary" $(flags_for "$target") ${dict:+"$dict"} -max_total_time="$seconds" -timeout=10 \
       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/$target/" \
       "$work/$target/corpus" "$corpus" >"$log" 2>&1; then
     echo "$target: ok $(grep -E '^#[0-9]+' "$log" | tail -n 1)"
