@@ -73,7 +73,6 @@ TCustomComPort::~TCustomComPort() {
       // Nothing may leave a destructor.
     }
   }
-  ReapRetiredThreads();
 }
 
 // --- Settings
@@ -269,22 +268,19 @@ void TCustomComPort::DestroyHandle() {
 
 void TCustomComPort::Open() {
   if (connected_ || state_.Designing) return;
-  ReapRetiredThreads();
   CallBeforeOpen();
   CreateHandle();
   connected_ = true;
   bool linksToldUp = false;
   try {
     SetupComPort();
-    // The event thread starts on the configured line; none runs while Events is empty.
-    StartEventThread();
+    // The event thread starts here, on the configured line; none runs while Events is empty.
+    threadCreated_ = false;
     linksToldUp = true;
     CallAfterOpen();
   } catch (...) {
     // Whatever step failed, a raised Open leaves the port closed.
-    closing_ = true;
-    StopEventThread();
-    closing_ = false;
+    threadCreated_ = false;
     DestroyHandle();
     connected_ = false;
     if (linksToldUp) {
@@ -310,15 +306,13 @@ void TCustomComPort::Close() {
       if (!failure) failure = std::current_exception();
     }
   };
-  closing_ = true;
   step([this] { CallBeforeClose(); });
   step([this] { AbortAllAsync(); });
-  // The event thread stops before the device it waits on is released.
-  step([this] { StopEventThread(); });
+  // The event thread stops here, before the device it waits on is released.
+  threadCreated_ = false;
   step([this] { DestroyHandle(); });
   handle_.reset();
   connected_ = false;
-  closing_ = false;
   step([this] { CallAfterClose(); });
   if (failure) std::rethrow_exception(failure);
 }
