@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <span>
 #include <utility>
 
 #include "platform/Application.h"
+#include "platform/MessageLoop.h"
 #include "platform/Sync.h"
+#include "serial/ComThread.h"
 
 namespace serial {
 namespace {
@@ -312,6 +315,46 @@ void TCustomComPort::Close() {
   connected_ = false;
   step([this] { CallAfterClose(); });
   if (failure) std::rethrow_exception(failure);
+}
+
+void TCustomComPort::StartEventThread() {
+  threadCreated_ = false;
+  if (Events.Empty()) return;
+  if (syncMethod_ == smWindowSync) {
+    notifyWindow_ = std::make_unique<platform::THiddenWindow>(
+        [this](uint32_t msg, uintptr_t wParam, intptr_t lParam) -> intptr_t {
+          TMessage message{msg, wParam, lParam, 0};
+          WindowMethod(message);
+          return message.Result;
+        });
+  }
+  eventThread_ = std::make_unique<TComThread>(*this);
+  threadCreated_ = true;
+}
+
+void TCustomComPort::StopEventThread() {
+  if (eventThread_ && eventThread_->DeliveringHere()) {
+    // Closed from inside one of the thread's own deliveries: the worker waits for this very call
+    // to return, so waiting for the worker here would never end. It is told to stop and that the
+    // device is no longer its own; the port ends the device's events and queues for it, and
+    // the worker is collected once the delivery has returned.
+    eventThread_->Stop();
+    eventThread_->ReleaseDevice();
+    Handle().SetCommMask(0);
+    Handle().PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
+    retired_.push_back(std::move(eventThread_));
+  } else {
+    // Stops the worker and waits for it, serving the deliveries it has started.
+    eventThread_.reset();
+  }
+  threadCreated_ = false;
+  notifyWindow_.reset();
+}
+
+void TCustomComPort::ReapRetiredThreads() {
+  // One whose delivery is still on this thread's stack cannot be waited for yet.
+  std::erase_if(retired_,
+                [](const std::unique_ptr<TComThread>& t) { return !t->DeliveringHere(); });
 }
 
 void TCustomComPort::SetConnected(bool value) {
@@ -802,10 +845,91 @@ void TCustomComPort::CallEvent(TComEvent event) {
 
 void TCustomComPort::CallEvents(TComEvents events) {
   for (TComEvent event : kComEventDeliveryOrder) {
-    // A handler that closed the port ends the delivery: the rest would reach no device.
-    if (!connected_) return;
+    // A handler that closed the port ends the delivery: the rest would reach no device. Once
+    // Close has begun, the links have heard the lines drop; a late event must not raise them.
+    if (!connected_ || closing_) return;
     if (events.Contains(event)) CallEvent(event);
   }
+}
+
+void TCustomComPort::WindowMethod(TMessage& message) {
+  if (message.Msg != PortEventMessage) {
+    message.Result = platform::DefWindowProc(message.Msg, message.WParam, message.LParam);
+    return;
+  }
+  // The worker runs on while this thread handles the event.
+  if (platform::InSendMessage()) platform::ReplyMessage(0);
+  message.Result = 0;
+  if (!connected_ || closing_) return;
+  try {
+    switch (message.WParam) {
+      case platform::EV_RXCHAR:
+        CallRxChar();
+        break;
+      case platform::EV_RXFLAG:
+        CallRxFlag();
+        break;
+      case platform::EV_TXEMPTY:
+        CallTxEmpty();
+        break;
+      case platform::EV_CTS:
+        CallCTSChange();
+        break;
+      case platform::EV_DSR:
+        CallDSRChange();
+        break;
+      case platform::EV_RLSD:
+        CallRLSDChange();
+        break;
+      case platform::EV_BREAK:
+        CallBreak();
+        break;
+      case platform::EV_ERR:
+        CallError();
+        break;
+      case platform::EV_RING:
+        CallRing();
+        break;
+      case platform::EV_RX80FULL:
+        CallRx80Full();
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+    // Nobody waits for this delivery any more to take the failure back.
+    platform::HandleException(std::current_exception());
+  }
+}
+
+void TCustomComPort::WaitForEvent(TComEvents& events, platform::TEvent* stopEvent,
+                                  int32_t timeout) {
+  if (threadCreated_) RaiseComError(ecode::kThreadCreated);
+  platform::TEvent completion(true, false);
+  platform::TOverlapped ov;
+  ov.hEvent = &completion;
+  platform::TEvent* waitList[] = {&completion, stopEvent};
+  const std::span<platform::TEvent* const> waitOn(waitList, stopEvent ? 2 : 1);
+  platform::ComDevice& device = Handle();
+  device.SetCommMask(EventsToInts(events));
+  // The device writes into mask until the wait has ended; it is ended before mask goes.
+  uint32_t mask = 0;
+  int error = device.WaitCommEvent(&mask, &ov);
+  bool came = false;
+  if (error == 0 || error == platform::kIoPending) {
+    const uint32_t r = platform::WaitForMultipleObjects(
+        waitOn, timeout < 0 ? platform::INFINITE : static_cast<uint32_t>(timeout));
+    came = r == platform::WAIT_OBJECT_0;
+    const bool ok =
+        came || r == platform::WAIT_TIMEOUT || (stopEvent && r == platform::WAIT_OBJECT_0 + 1);
+    error = ok ? 0 : (errno != 0 ? errno : EIO);
+    // Clearing the mask ends a wait still pending; the cancel makes sure the device has let go.
+    device.SetCommMask(0);
+    device.CancelIo(&ov);
+  }
+  if (error != 0) RaiseComError(ecode::kWaitForEvent, error);
+  // A time-out or a stop is "nothing came", whatever the ended wait left behind.
+  events = came ? IntToEvents(mask) : TComEvents{};
 }
 
 // --- Do methods

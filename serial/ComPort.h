@@ -7,6 +7,7 @@
 // A setting changed while the port is closed is only stored; while open it reaches the driver
 // at once, unless BeginUpdate holds it back until the matching EndUpdate.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,7 +19,26 @@
 #include "serial/ComLink.h"
 #include "serial/ComSettings.h"
 
+namespace platform {
+class THiddenWindow;
+class TEvent;
+}  // namespace platform
+
 namespace serial {
+
+class TComThread;
+
+// The message the event thread sends to the port's hidden window for each detected event, with
+// the event's platform flag as wParam: the platform's first user message plus one.
+inline constexpr uint32_t PortEventMessage = 0x0401;
+
+// One message to a window procedure, with the procedure's result.
+struct TMessage {
+  uint32_t Msg = 0;
+  uintptr_t WParam = 0;
+  intptr_t LParam = 0;
+  intptr_t Result = 0;
+};
 
 // Whether the component is being edited in a designer or read from a form description. In
 // both states settings are stored but not applied and the port is not opened.
@@ -109,6 +129,9 @@ class TCustomComPort {
   platform::ComDevice& Handle() const;
   bool HandleValid() const { return handle_ != nullptr; }
   bool ThreadCreated() const { return threadCreated_; }
+  // The running event thread, if any; its hidden window while deliveries go through one.
+  const TComThread* EventThread() const { return eventThread_.get(); }
+  platform::THiddenWindow* NotifyWindow() const { return notifyWindow_.get(); }
 
   // --- Transfer. A count of 0 or less transfers nothing and gives 0.
   void InitAsync(std::unique_ptr<TAsync>& async);
@@ -168,6 +191,12 @@ class TCustomComPort {
   void CallEvent(TComEvent event);
   // Every member of a detected set, in the fixed delivery order.
   void CallEvents(TComEvents events);
+  // The procedure of the hidden window: an event's flag in, its Call method run.
+  void WindowMethod(TMessage& message);
+
+  // Waits, without the event thread, for any of `events` (given back as the ones that came, or
+  // none after `stopEvent` or the time-out in milliseconds). `stopEvent` may be null.
+  void WaitForEvent(TComEvents& events, platform::TEvent* stopEvent, int32_t timeout);
 
   // --- Handlers
   TNotifyEvent OnAfterOpen;
@@ -216,6 +245,9 @@ class TCustomComPort {
   bool Settable() const;
   void Escape(uint32_t function);
   platform::TComStat QueryStatus();
+  void StartEventThread();
+  void StopEventThread();
+  void ReapRetiredThreads();
   template <typename F>
   void ForEachLink(F call);
 
@@ -241,6 +273,13 @@ class TCustomComPort {
   bool connected_ = false;
   bool threadCreated_ = false;
   std::unique_ptr<platform::ComDevice> handle_;
+  std::unique_ptr<platform::THiddenWindow> notifyWindow_;
+  std::unique_ptr<TComThread> eventThread_;
+  // Threads stopped by a Close inside their own delivery: they end once it returns, and the next
+  // Open or the destructor collects them.
+  std::vector<std::unique_ptr<TComThread>> retired_;
+  // From the start of Close to its end: deliveries still in flight reach nobody.
+  std::atomic<bool> closing_{false};
   platform::ComDeviceOpener opener_;
   // Driver error flags that a count query cleared before LastErrors could report them.
   uint32_t pendingErrors_ = 0;
