@@ -73,6 +73,7 @@ TCustomComPort::~TCustomComPort() {
       // Nothing may leave a destructor.
     }
   }
+  ReapRetiredThreads();
 }
 
 // --- Settings
@@ -268,19 +269,22 @@ void TCustomComPort::DestroyHandle() {
 
 void TCustomComPort::Open() {
   if (connected_ || state_.Designing) return;
+  ReapRetiredThreads();
   CallBeforeOpen();
   CreateHandle();
   connected_ = true;
   bool linksToldUp = false;
   try {
     SetupComPort();
-    // The event thread starts here, on the configured line; none runs while Events is empty.
-    threadCreated_ = false;
+    // The event thread starts on the configured line; none runs while Events is empty.
+    StartEventThread();
     linksToldUp = true;
     CallAfterOpen();
   } catch (...) {
     // Whatever step failed, a raised Open leaves the port closed.
-    threadCreated_ = false;
+    closing_ = true;
+    StopEventThread();
+    closing_ = false;
     DestroyHandle();
     connected_ = false;
     if (linksToldUp) {
@@ -306,13 +310,15 @@ void TCustomComPort::Close() {
       if (!failure) failure = std::current_exception();
     }
   };
+  closing_ = true;
   step([this] { CallBeforeClose(); });
   step([this] { AbortAllAsync(); });
-  // The event thread stops here, before the device it waits on is released.
-  threadCreated_ = false;
+  // The event thread stops before the device it waits on is released.
+  step([this] { StopEventThread(); });
   step([this] { DestroyHandle(); });
   handle_.reset();
   connected_ = false;
+  closing_ = false;
   step([this] { CallAfterClose(); });
   if (failure) std::rethrow_exception(failure);
 }
