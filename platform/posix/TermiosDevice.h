@@ -81,12 +81,14 @@ class TTermiosDevice final : public ComDevice {
   int Await(TOverlapped& ov, uint32_t* done);
   bool InUse(const TOverlapped* ov) const;
   void Wake();
+  void WakeIfNeeded();
 
   // --- the service thread (Transfer.cpp)
   void ServiceLoop();
   void Progress(Clock::time_point now);
   void ProgressReceive(Clock::time_point now);
   bool Pull();
+  size_t InputRoom() const;
   void Accept(const uint8_t* raw, size_t count);
   void StartRead(TTransfer& read, Clock::time_point now);
   void TakeQueued(TTransfer& read, Clock::time_point now);
@@ -127,6 +129,11 @@ class TTermiosDevice final : public ComDevice {
   bool stopping_ = false;
   int gone_ = 0;  // the error of a device that went away; 0 while it is there
   std::thread service_;
+  // What the service thread polls with while it sleeps, so a caller wakes it only when needed.
+  bool polling_ = false;
+  bool polledIn_ = false;
+  bool polledOut_ = false;
+  std::optional<Clock::time_point> polledDeadline_;
 
   // input
   size_t capacity_ = 4096;

@@ -61,6 +61,19 @@ void TTermiosDevice::Wake() {
   }
 }
 
+void TTermiosDevice::WakeIfNeeded() {
+  // A service thread that is not in its poll looks at everything again before it polls. One
+  // that is only needs waking when it would sleep past a deadline or miss what the device does.
+  if (!polling_) return;
+  const bool wantIn = !gone_ && queue_.size() < capacity_;
+  const auto next = NextDeadline();
+  if ((wantIn && !polledIn_) || (wantOutput_ && !polledOut_) ||
+      (next && (!polledDeadline_ || *next < *polledDeadline_))) {
+    polling_ = false;
+    Wake();
+  }
+}
+
 bool TTermiosDevice::InUse(const TOverlapped* ov) const {
   // A record holds one operation at a time; a second one on it would lose the first.
   const auto uses = [&](const TTransfer& t) { return t.ov == ov; };
@@ -103,7 +116,7 @@ int TTermiosDevice::ReadFile(void* buffer, uint32_t count, uint32_t* done, TOver
   ProgressReceive(Clock::now());
   const int result = ov->Internal.load();
   if (result == kIoPending) {
-    Wake();
+    WakeIfNeeded();
     return kIoPending;
   }
   if (done) *done = ov->InternalHigh.load();
@@ -131,7 +144,7 @@ int TTermiosDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done
   ProgressTransmit(Clock::now());
   const int result = ov->Internal.load();
   if (result == kIoPending) {
-    Wake();
+    WakeIfNeeded();
     return kIoPending;
   }
   if (done) *done = ov->InternalHigh.load();
@@ -189,7 +202,7 @@ int TTermiosDevice::TransmitCommChar(char c) {
   if (priorityChar_) return EBUSY;
   priorityChar_ = static_cast<uint8_t>(c);
   ProgressTransmit(Clock::now());
-  Wake();
+  WakeIfNeeded();
   return gone_;
 }
 
@@ -227,10 +240,15 @@ void TTermiosDevice::ServiceLoop() {
       if (queue_.size() < capacity_) fds[1].events |= POLLIN;
       if (wantOutput_) fds[1].events |= POLLOUT;
     }
-    const int timeout = PollTimeout(NextDeadline());
+    polledDeadline_ = NextDeadline();
+    polledIn_ = fds[1].events & POLLIN;
+    polledOut_ = fds[1].events & POLLOUT;
+    polling_ = true;
+    const int timeout = PollTimeout(polledDeadline_);
     lock.unlock();
     const int n = poll(fds, 2, timeout);
     lock.lock();
+    polling_ = false;
     if (n <= 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t value;
@@ -300,7 +318,9 @@ void TTermiosDevice::AbortTransfers(std::deque<TTransfer>& transfers, int error)
 // --- receiving
 
 void TTermiosDevice::ProgressReceive(Clock::time_point now) {
-  // `more`: the queue filled up, so the driver may hold more than fitted.
+  // The front read is served from now on, so what comes in can go straight into its buffer.
+  if (!reads_.empty()) StartRead(reads_.front(), now);
+  // `more`: the queue and the front read filled up, so the driver may hold more than fitted.
   bool more = Pull();
   while (!gone_ && !reads_.empty()) {
     TTransfer& read = reads_.front();
@@ -322,13 +342,22 @@ void TTermiosDevice::ProgressReceive(Clock::time_point now) {
   CheckQueueLevel();
 }
 
+size_t TTermiosDevice::InputRoom() const {
+  size_t room = queue_.size() < capacity_ ? capacity_ - queue_.size() : 0;
+  // The bytes the front read still wants have a place too: they go to its buffer, past the queue.
+  if (!reads_.empty() && reads_.front().started) room += reads_.front().count - reads_.front().done;
+  return room;
+}
+
 bool TTermiosDevice::Pull() {
   if (gone_) return false;
   uint8_t raw[kChunk];
-  while (queue_.size() < capacity_) {
-    // The marks only ever shrink, so this never takes more than the queue can hold; the rest
-    // stays in the driver, whose flow control then holds the sender back.
-    const size_t want = std::min(capacity_ - queue_.size(), sizeof raw);
+  for (;;) {
+    // The marks only ever shrink, so this never takes more than the queue and the front read
+    // can hold; the rest stays in the driver, whose flow control then holds the sender back.
+    const size_t room = InputRoom();
+    if (room == 0) return true;
+    const size_t want = std::min(room, sizeof raw);
     const ssize_t n = read(fd_, raw, want);
     if (n > 0) {
       Accept(raw, static_cast<size_t>(n));
@@ -345,7 +374,6 @@ bool TTermiosDevice::Pull() {
     if (errno != EAGAIN) Vanish(errno);
     return false;
   }
-  return true;
 }
 
 void TTermiosDevice::Accept(const uint8_t* raw, size_t count) {
@@ -358,7 +386,23 @@ void TTermiosDevice::Accept(const uint8_t* raw, size_t count) {
   if (marks.breaks && !(counted & CE_BREAK)) marked |= CE_BREAK;
   AddErrors(marked);
   if (decoded_.empty()) return;
-  queue_.insert(queue_.end(), decoded_.begin(), decoded_.end());
+  size_t direct = 0;
+  if (!reads_.empty() && reads_.front().started) {
+    // The front read takes what was queued before these bytes, then these, in order.
+    TTransfer& read = reads_.front();
+    const auto now = Clock::now();
+    TakeQueued(read, now);
+    if (queue_.empty()) {
+      direct = std::min<size_t>(decoded_.size(), read.count - read.done);
+      if (direct > 0) {
+        std::copy_n(decoded_.begin(), direct, read.in + read.done);
+        read.done += static_cast<uint32_t>(direct);
+        read.lastByte = now;
+      }
+    }
+  }
+  queue_.insert(queue_.end(), decoded_.begin() + static_cast<std::ptrdiff_t>(direct),
+                decoded_.end());
   uint32_t events = EV_RXCHAR;
   if (std::find(decoded_.begin(), decoded_.end(), options_.evtChar) != decoded_.end()) {
     events |= EV_RXFLAG;
