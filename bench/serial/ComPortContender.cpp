@@ -2,63 +2,12 @@
 // and the delivery of received bytes to OnRxChar in each of its delivery modes.
 #include <algorithm>
 
-#include "bench/serial/Contender.h"
+#include "bench/serial/ComPortBase.h"
 #include "platform/MessageLoop.h"
 #include "platform/Sync.h"
-#include "serial/ComPort.h"
 
 namespace bench {
 namespace {
-
-constexpr int32_t kReplyLimitMs = 5000;
-
-class ComPortBase : public Contender {
- public:
-  explicit ComPortBase(serial::TSyncMethod sync) { port_.SetSyncMethod(sync); }
-
-  void Open(const std::string& path) override {
-    port_.SetPort(path);
-    port_.Open();
-  }
-  void Close() override { port_.Close(); }
-
-  // B2 for all three delivery modes: the handler notes its moment and lets the main thread go;
-  // the main thread serves the message loop meanwhile, as the window's loop would.
-  Clock::time_point Notified(const std::function<void()>& armed) override {
-    if (!port_.ThreadCreated()) throw Refused("no event thread yet");
-    platform::TEvent ran(true, false);
-    Clock::time_point at{};
-    port_.OnRxChar = [&](serial::TCustomComPort&, int32_t) {
-      at = Clock::now();
-      ran.Set();
-    };
-    armed();
-    const bool delivered = platform::WaitServingMessages(ran, 10'000);
-    port_.OnRxChar = nullptr;
-    if (!delivered) throw std::runtime_error("OnRxChar never ran");
-    ReturnOnFirstBytes(kReplyLimitMs);
-    uint8_t byte;
-    if (port_.Read(&byte, 1) != 1) throw std::runtime_error("the notified byte is missing");
-    return at;
-  }
-
- protected:
-  // ReadInterval MAXDWORD with both totals MAXDWORD and C: a read returns on the first bytes,
-  // or with none after C ms.
-  void ReturnOnFirstBytes(int32_t limitMs) {
-    port_.Timeouts().SetReadInterval(-1);
-    port_.Timeouts().SetReadTotalM(-1);
-    port_.Timeouts().SetReadTotalC(limitMs);
-  }
-  // All read time-outs 0: a read returns when its count is complete.
-  void WaitForCount() {
-    port_.Timeouts().SetReadInterval(0);
-    port_.Timeouts().SetReadTotalM(0);
-    port_.Timeouts().SetReadTotalC(0);
-  }
-
-  serial::TComPort port_;
-};
 
 // Read and Write: each call makes its record, starts the transfer and waits for it. With no
 // events to watch the port starts no event thread: that row is the transfer path alone.
@@ -168,20 +117,26 @@ class ComPortOverlapped final : public ComPortBase {
   std::unique_ptr<serial::TAsync> write_;
 };
 
-// Rows of their own for the other two delivery modes; they take part in B2 only.
+// Rows of their own for the other two delivery modes; they take part in B2, and in B4 as a
+// panel waits: the event thread watching every event, the main thread serving its loop.
 class ComPortDelivery final : public ComPortBase {
  public:
   ComPortDelivery(serial::TSyncMethod sync, std::string name)
       : ComPortBase(sync), name_(std::move(name)) {}
   std::string Name() const override { return name_; }
-  bool TakesPart(Bench b) const override { return b == Bench::Notify; }
+  bool TakesPart(Bench b) const override { return b == Bench::Notify || b == Bench::Idle; }
   void RoundTrip(std::span<const uint8_t>, std::span<uint8_t>) override { Unused(); }
   void Send(std::span<const uint8_t>) override { Unused(); }
   void Receive(std::span<uint8_t>) override { Unused(); }
-  void Idle(std::chrono::milliseconds) override { Unused(); }
+
+  void Idle(std::chrono::milliseconds span) override {
+    Expect();
+    platform::WaitServingMessages(ran_, static_cast<uint32_t>(span.count()));
+    if (DeliveredSinceExpect()) throw std::runtime_error("data while idle");
+  }
 
  private:
-  [[noreturn]] static void Unused() { throw Refused("B2 only"); }
+  [[noreturn]] static void Unused() { throw Refused("B2 and B4 only"); }
   std::string name_;
 };
 

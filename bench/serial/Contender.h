@@ -62,6 +62,8 @@ ContenderList ComPortContenders();
 ContenderList SerialPortLibContenders();
 ContenderList AsioContenders();
 ContenderList QtContenders();
+// Our port delivering into a Qt event loop, as the panel runs it.
+ContenderList ComPortQtContenders();
 
 // A row for a library that is not in this build.
 std::unique_ptr<Contender> Unbuilt(std::string name, std::string missingPackage);

@@ -402,7 +402,7 @@ int Run(int argc, char** argv) {
 
   ContenderList all;
   for (auto make : {TermiosContenders, ComPortContenders, AsioContenders, QtContenders,
-                    SerialPortLibContenders}) {
+                    ComPortQtContenders, SerialPortLibContenders}) {
     for (auto& c : make()) all.push_back(std::move(c));
   }
   std::vector<Row> rows;

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -35,6 +37,19 @@ char ThreadState(pid_t tid) {
   std::getline(stat, line);
   const auto paren = line.rfind(')');
   return paren == std::string::npos || paren + 2 >= line.size() ? '?' : line[paren + 2];
+}
+
+// True when the armed thread sleeps and no other thread of the process but `self` runs: a
+// contender's own threads (an event thread, a device's service thread) must be back in their
+// waits too, or the byte would meet one of them on its way there.
+bool ProcessAsleep(pid_t armed, pid_t self) {
+  if (ThreadState(armed) != 'S') return false;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    const pid_t tid = static_cast<pid_t>(std::atol(entry.path().filename().c_str()));
+    if (tid != self && tid != armed && ThreadState(tid) == 'R') return false;
+  }
+  return !error;
 }
 
 void SpinFor(std::chrono::microseconds span) {
@@ -210,10 +225,11 @@ std::future<Clock::time_point> PtyPeer::FireWhenAsleep() {
     [[maybe_unused]] const ssize_t r = read(armFd_, &value, sizeof value);
     // The byte must find the thread asleep in its wait, not on its way there: seen sleeping
     // twice, a little apart.
+    const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
     const auto limit = Clock::now() + std::chrono::milliseconds(kJobLimitMs);
     for (int seen = 0; seen < 2;) {
       if (Clock::now() > limit) throw std::runtime_error("the armed thread never slept");
-      seen = ThreadState(armedTid_) == 'S' ? seen + 1 : 0;
+      seen = ProcessAsleep(armedTid_, self) ? seen + 1 : 0;
       SpinFor(std::chrono::microseconds(100));
     }
     const uint8_t byte = 0x5A;

@@ -43,8 +43,8 @@ class PtyPeer {
   std::future<Clock::time_point> Sink(const std::vector<uint8_t>& expected);
   // Writes `bytes` as fast as the terminal takes them; `bytes` must outlive the job.
   std::future<void> Source(const std::vector<uint8_t>& bytes);
-  // Once Arm has been called and the armed thread sleeps, writes one byte; gives the moment
-  // just before the write.
+  // Once Arm has been called, the armed thread sleeps and no other thread of the process runs,
+  // writes one byte; gives the moment just before the write.
   std::future<Clock::time_point> FireWhenAsleep();
   // Called on the thread that is about to wait for the byte.
   void Arm();

@@ -6,19 +6,12 @@
 #include <QTimer>
 
 #include "bench/serial/Contender.h"
+#include "bench/serial/QtApplication.h"
 
 namespace bench {
 namespace {
 
 constexpr int kWaitLimitMs = 5000;
-
-// QSerialPort needs an application object on the thread that runs it: this one.
-void EnsureApplication() {
-  static int argc = 1;
-  static char name[] = "serial_bench";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication application(argc, argv);
-}
 
 // A base, so the application exists before any member is made.
 struct WithApplication {
