@@ -6,6 +6,7 @@
 
 #include "app/protocol/GeneratorParameters.h"
 #include "app/protocol/Telemetry.h"
+#include "serial/ComThread.h"
 #include "tests/e2e/SimRig.h"
 #include "tools/sim/Trace.h"
 
@@ -31,8 +32,13 @@ TEST(PanelAgainstSimulator, StartupPassShowsTheGeneratorsValues) {
   for (const auto& p : protocol::kParameters) before.push_back(rig.form.Slider(p.id).Position());
 
   rig.Connect();
+  // The port's event thread waits for all ten events and has no handler to give them to: what
+  // arrives stays queued for the cycle's reads.
+  ASSERT_TRUE(rig.form.CP.ThreadCreated());
+  EXPECT_EQ(rig.form.CP.Events, serial::kAllComEvents);
   rig.Ticks(18);
   ASSERT_TRUE(rig.errors.empty());
+  EXPECT_FALSE(rig.form.CP.EventThread()->Finished());
   EXPECT_EQ(rig.form.Lsr.Caption(), "SR106");
   for (const auto& p : protocol::kParameters) {
     const int32_t value = *rig.line->generator.Model().Value(p.letter);

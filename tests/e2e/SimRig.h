@@ -21,6 +21,7 @@
 
 #include "app/MainForm.h"
 #include "platform/Application.h"
+#include "platform/MessageLoop.h"
 #include "serial/ComError.h"
 #include "tools/sim/Generator.h"
 
@@ -90,6 +91,8 @@ class SimLine {
 class SimRig {
  public:
   explicit SimRig(sim::Options options = {}) : line(std::make_unique<SimLine>(options)) {
+    // The port's event thread delivers to this thread, which serves it between ticks.
+    platform::SetMainThread();
     platform::SetExceptionHandler([this](std::exception_ptr e) {
       try {
         std::rethrow_exception(e);
@@ -119,6 +122,8 @@ class SimRig {
   void NewLine(sim::Options options) { line = std::make_unique<SimLine>(options); }
 
   void Tick() {
+    // What the event thread handed over since the last tick runs first, as in the window's loop.
+    platform::ProcessMessages();
     form.Timer1.Tick();
     now += std::chrono::milliseconds(1);
     if (!line->Up()) return;

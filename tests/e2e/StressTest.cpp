@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -14,6 +16,8 @@
 
 #include "app/protocol/GeneratorParameters.h"
 #include "app/protocol/Telemetry.h"
+#include "platform/MessageLoop.h"
+#include "platform/Sync.h"
 #include "serial/ComPort.h"
 #include "tests/e2e/SimRig.h"
 
@@ -169,6 +173,62 @@ TEST(Stress, SecondProcessCannotTakeThePanelsPort) {
   EXPECT_EQ(rig.form.Lsr.Caption(), "SR106");
   EXPECT_NE(rig.form.ParamEdit(protocol::ParamId::usp).Text(), "waiting.......");
 }
+
+// Open and close the port again and again while bytes cross both ways and the event thread
+// delivers them; every tenth cycle the handler itself closes the port. Half the cycles wait for
+// the delivery, the others close while it may be on its way.
+class DeliveryModes : public ::testing::TestWithParam<serial::TSyncMethod> {};
+
+TEST_P(DeliveryModes, OpenCloseCyclesWithTrafficLeakNothing) {
+  platform::SetMainThread();
+  const int cycles = 1000 * Soak();
+  SimLine line({});
+  serial::TComPort port;
+  port.SetPort(line.path);
+  port.SetSyncMethod(GetParam());
+  platform::TEvent delivered(true, false);
+  std::atomic<bool> closeInside{false};
+  std::atomic<int> deliveries{0};
+  // Set once: a handler replaced while a delivery runs it would be destroyed under its feet.
+  port.OnRxChar = [&](serial::TCustomComPort& p, int32_t count) {
+    char buffer[16];
+    p.Read(buffer, std::min<int32_t>(count, sizeof buffer));
+    ++deliveries;
+    if (closeInside) p.Close();
+    delivered.Set();
+  };
+  auto cycle = [&](int i) {
+    delivered.Reset();
+    closeInside = i % 10 == 3;
+    port.Open();
+    ASSERT_EQ(port.WriteStr("q"), 1);
+    line.WriteToPanel("r");
+    if (i % 2 == 1) {
+      ASSERT_TRUE(platform::WaitServingMessages(delivered, 10000)) << "cycle " << i;
+    }
+    port.Close();
+    ASSERT_FALSE(port.Connected());
+    ASSERT_EQ(line.ReadFromPanel(1), "q");
+  };
+  cycle(1);  // what is allocated once for good is not counted as growth
+  const size_t fds = CountEntries("/proc/self/fd");
+  const size_t threads = CountEntries("/proc/self/task");
+  for (int i = 2; i <= cycles && !HasFatalFailure(); ++i) cycle(i);
+  port.Open();  // collects a worker retired by the last close from inside its delivery
+  port.Close();
+  EXPECT_GE(deliveries, cycles / 2);
+  EXPECT_LE(CountEntries("/proc/self/fd"), fds);
+  EXPECT_LE(CountEntries("/proc/self/task"), threads);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModes, DeliveryModes,
+                         ::testing::Values(serial::smThreadSync, serial::smWindowSync,
+                                           serial::smNone),
+                         [](const ::testing::TestParamInfo<serial::TSyncMethod>& info) {
+                           return info.param == serial::smThreadSync   ? "ThreadSync"
+                                  : info.param == serial::smWindowSync ? "WindowSync"
+                                                                       : "None";
+                         });
 
 }  // namespace
 }  // namespace app::test

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,15 +16,25 @@ namespace serial::test {
 struct FakePort {
   FakePort() { port.SetDeviceOpener(platform::FakeOpener(line)); }
 
-  // Opens the port and forgets the calls the open made.
+  // Opens the port and forgets the calls the open made, the event thread's first wait among them.
   void OpenQuietly() {
     port.Open();
+    if (port.ThreadCreated()) {
+      EXPECT_TRUE(line->WaitForCommWait(std::chrono::seconds(10)));
+    }
     line->ClearCalls();
   }
 
   std::shared_ptr<platform::FakeLine> line = std::make_shared<platform::FakeLine>();
   TComPort port;
 };
+
+// Names the delivery modes in parameterised tests' names.
+inline std::string ModeName(const ::testing::TestParamInfo<TSyncMethod>& info) {
+  return info.param == smThreadSync   ? "ThreadSync"
+         : info.param == smWindowSync ? "WindowSync"
+                                      : "None";
+}
 
 // Runs `action`, which must raise EComPort, and gives the exception.
 template <typename F>

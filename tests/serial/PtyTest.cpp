@@ -11,10 +11,14 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "FakePort.h"
+#include "platform/MessageLoop.h"
+#include "platform/Sync.h"
 
 namespace serial::test {
 namespace {
@@ -135,6 +139,86 @@ TEST_F(PtyPort, AHangUpEndsAReadInProgress) {
   } catch (const EComPort&) {
   }
   EXPECT_FALSE(port_.Connected());
+}
+
+// The event thread over a real line, in each delivery mode. The test's thread is the main
+// thread and serves the message queue while it waits, as the application's loop would.
+class PtyThread : public PtyPort, public ::testing::WithParamInterface<TSyncMethod> {
+ protected:
+  void SetUp() override {
+    platform::SetMainThread();
+    PtyPort::SetUp();
+    port_.SetSyncMethod(GetParam());
+  }
+  static bool Await(platform::TEvent& done) { return platform::WaitServingMessages(done, 10000); }
+};
+
+INSTANTIATE_TEST_SUITE_P(AllModes, PtyThread, ::testing::Values(smThreadSync, smWindowSync, smNone),
+                         ModeName);
+
+TEST_P(PtyThread, RxCharTellsTheCountAndLeavesTheBytesQueued) {
+  std::mutex mutex;
+  std::vector<int32_t> counts;
+  platform::TEvent all(true, false);
+  port_.OnRxChar = [&](TCustomComPort&, int32_t count) {
+    std::lock_guard lock(mutex);
+    counts.push_back(count);
+    if (count == 5) all.Set();
+  };
+  port_.Open();
+  ASSERT_TRUE(port_.ThreadCreated());
+  Send("hello");
+  ASSERT_TRUE(Await(all));
+  {
+    std::lock_guard lock(mutex);
+    // Nobody read: each event saw the queue as long as before or longer.
+    for (size_t i = 1; i < counts.size(); ++i) EXPECT_LE(counts[i - 1], counts[i]);
+  }
+  char buffer[16];
+  ASSERT_EQ(port_.Read(buffer, 16), 5);
+  EXPECT_EQ(std::string(buffer, 5), "hello");
+}
+
+TEST_P(PtyThread, OneReadServesThePortAndTwoLinks) {
+  std::mutex mutex;
+  std::vector<std::string> chunks[3];
+  size_t total = 0;
+  platform::TEvent all(true, false);
+  auto collect = [&](int who) {
+    return [&, who](TCustomComPort&, const void* data, int32_t count) {
+      std::lock_guard lock(mutex);
+      chunks[who].emplace_back(static_cast<const char*>(data), static_cast<size_t>(count));
+      if (who == 0 && (total += static_cast<size_t>(count)) == 6) all.Set();
+    };
+  };
+  TComLink a, b;
+  a.OnRxBuf = collect(1);
+  b.OnRxBuf = collect(2);
+  port_.OnRxBuf = collect(0);
+  port_.RegisterLink(&a);
+  port_.RegisterLink(&b);
+  port_.Open();
+  Send("abcdef");
+  const bool came = Await(all);
+  port_.Close();
+  port_.UnRegisterLink(&a);
+  port_.UnRegisterLink(&b);
+  ASSERT_TRUE(came);
+  std::string whole;
+  for (const std::string& c : chunks[0]) whole += c;
+  EXPECT_EQ(whole, "abcdef");
+  // The links got the very pieces the port's handler got: one read each time, shared.
+  EXPECT_EQ(chunks[1], chunks[0]);
+  EXPECT_EQ(chunks[2], chunks[0]);
+}
+
+TEST_P(PtyThread, TxEmptyOnceAWriteHasDrained) {
+  platform::TEvent drained(true, false);
+  port_.OnTxEmpty = [&](TCustomComPort&) { drained.Set(); };
+  port_.Open();
+  ASSERT_EQ(port_.WriteStr("#01?\r"), 5);
+  ASSERT_TRUE(Await(drained));
+  EXPECT_EQ(Receive(5), "#01?\r");
 }
 
 }  // namespace

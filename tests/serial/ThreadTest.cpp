@@ -76,11 +76,6 @@ class ThreadModes : public ::testing::TestWithParam<TSyncMethod> {
   void SetUp() override { platform::SetMainThread(); }
 };
 
-std::string ModeName(const ::testing::TestParamInfo<TSyncMethod>& info) {
-  return info.param == smThreadSync   ? "ThreadSync"
-         : info.param == smWindowSync ? "WindowSync"
-                                      : "None";
-}
 INSTANTIATE_TEST_SUITE_P(AllModes, ThreadModes,
                          ::testing::Values(smThreadSync, smWindowSync, smNone), ModeName);
 
@@ -219,6 +214,7 @@ TEST(EventThread, NoEventsNoThreadAndWaitForEventServes) {
   TComEvents events{evRing};
   EXPECT_EQ(Raised([&] { f.port.WaitForEvent(events, nullptr, 0); }).ErrorCode(), 20);
   f.port.Close();
+  f.line->ClearCalls();
 
   f.port.Events = {};
   f.port.SetSyncMethod(smWindowSync);

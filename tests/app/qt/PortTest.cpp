@@ -14,6 +14,7 @@
 
 #include "app/protocol/ExchangeSteps.h"
 #include "app/protocol/GeneratorParameters.h"
+#include "platform/MessageLoop.h"
 #include "tests/app/qt/QtTestSupport.h"
 #include "tools/sim/PtyEndpoint.h"
 
@@ -130,6 +131,32 @@ TEST(LiveWindow, ExchangeWithTheSimulatorUpdatesTheWidgets) {
     generator.Inspect([&](const sim::Generator& g) { now = g.Model().Value('f'); });
     return now == expected;
   }));
+}
+
+// The port's event thread hands its deliveries to the Qt loop: a worker's call queued for the
+// main thread posts an event, and the loop runs the call from it.
+TEST(LiveWindow, PortEventsRunInTheQtLoop) {
+  for (serial::TSyncMethod mode : {serial::smThreadSync, serial::smWindowSync}) {
+    sim::PtyEndpoint generator;
+    serial::TComPort port;
+    port.SetPort(generator.SlavePath());
+    port.SetSyncMethod(mode);
+    bool onMainThread = false;
+    std::string got;
+    port.OnRxChar = [&](serial::TCustomComPort& p, int32_t count) {
+      onMainThread = platform::IsMainThread();
+      std::string bytes(static_cast<size_t>(count), '\0');
+      bytes.resize(static_cast<size_t>(std::max(p.Read(bytes.data(), count), 0)));
+      got += bytes;
+    };
+    port.Open();
+    // The simulator answers the release query.
+    ASSERT_EQ(port.WriteStr("@01SR\r"), 6);
+    EXPECT_TRUE(WaitUntil([&] { return got.find('\r') != std::string::npos; })) << mode;
+    EXPECT_TRUE(onMainThread) << mode;
+    EXPECT_EQ(got.substr(0, 3), "#02") << mode;
+    port.Close();
+  }
 }
 
 }  // namespace
