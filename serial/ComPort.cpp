@@ -36,12 +36,27 @@ void MarkUnused(TAsync& async) {
   async.Overlapped.Internal.store(0);
 }
 
-// Releases a transfer's record however the transfer ends.
-struct AsyncScope {
-  TCustomComPort& port;
-  std::unique_ptr<TAsync>& async;
-  ~AsyncScope() { port.DoneAsync(async); }
+// The record of a synchronous transfer. Making one costs an event, so each thread keeps the last
+// one it used for the next; a transfer started while another is finishing (a link handler that
+// writes) makes its own. The record goes back however the transfer ends, its operation ended.
+class SyncAsync {
+ public:
+  explicit SyncAsync(TCustomComPort& port)
+      : port_(port), async_(spare_ ? std::move(spare_) : std::make_unique<TAsync>()) {}
+  ~SyncAsync() {
+    port_.EndAsync(*async_);
+    if (!spare_) spare_ = std::move(async_);
+  }
+  SyncAsync(const SyncAsync&) = delete;
+  SyncAsync& operator=(const SyncAsync&) = delete;
+  TAsync* get() const { return async_.get(); }
+
+ private:
+  static thread_local std::unique_ptr<TAsync> spare_;
+  TCustomComPort& port_;
+  std::unique_ptr<TAsync> async_;
 };
+thread_local std::unique_ptr<TAsync> SyncAsync::spare_;
 
 struct ErrorBit {
   uint32_t flag;
@@ -406,13 +421,19 @@ void TCustomComPort::InitAsync(std::unique_ptr<TAsync>& async) {
 
 void TCustomComPort::DoneAsync(std::unique_ptr<TAsync>& async) {
   if (!async) return;
+  EndAsync(*async);
+  async.reset();
+}
+
+void TCustomComPort::EndAsync(TAsync& async) {
   // The device writes into a record (and its buffer) until the operation ends: end it first.
   // A record left by a device that is gone has nobody writing into it any more.
-  if (async->Running() && handle_) {
-    handle_->CancelIo(&async->Overlapped);
-    if (async->Running()) platform::WaitForSingleObject(async->Event, platform::INFINITE);
+  if (async.Running() && handle_) {
+    handle_->CancelIo(&async.Overlapped);
+    if (async.Running()) platform::WaitForSingleObject(async.Event, platform::INFINITE);
   }
-  async.reset();
+  async.DataCopy.reset();
+  async.DataSize = 0;
 }
 
 int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, TAsync* async) {
@@ -462,7 +483,8 @@ int32_t TCustomComPort::WaitForAsync(TAsync* async) {
   if (error != 0) RaiseComError(code, error);
   const auto transferred = static_cast<int32_t>(done);
   if (async->Kind == okRead) {
-    if (InputCount() == 0) SendSignalToLink(leRx, false);
+    // Only the links care whether the read emptied the queue; the count costs two driver calls.
+    if (!links_.empty() && InputCount() == 0) SendSignalToLink(leRx, false);
   } else if (async->DataCopy) {
     // A timed-out write sent only part of the copy; the links hear of what went out.
     TxNotifyLink(async->DataCopy.get(), std::min(transferred, async->DataSize));
@@ -481,18 +503,14 @@ bool TCustomComPort::IsAsyncCompleted(TAsync* async) {
 
 int32_t TCustomComPort::Write(const void* buffer, int32_t count) {
   if (count <= 0) return 0;
-  std::unique_ptr<TAsync> async;
-  InitAsync(async);
-  AsyncScope scope{*this, async};
+  SyncAsync async(*this);
   WriteAsync(buffer, count, async.get());
   return WaitForAsync(async.get());
 }
 
 int32_t TCustomComPort::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
-  std::unique_ptr<TAsync> async;
-  InitAsync(async);
-  AsyncScope scope{*this, async};
+  SyncAsync async(*this);
   ReadAsync(buffer, count, async.get());
   return WaitForAsync(async.get());
 }
@@ -503,9 +521,7 @@ int32_t TCustomComPort::WriteStrAsync(const std::string& text, TAsync* async) {
 }
 
 int32_t TCustomComPort::WriteStr(const std::string& text) {
-  std::unique_ptr<TAsync> async;
-  InitAsync(async);
-  AsyncScope scope{*this, async};
+  SyncAsync async(*this);
   WriteStrAsync(text, async.get());
   return WaitForAsync(async.get());
 }
@@ -524,9 +540,7 @@ int32_t TCustomComPort::ReadStr(std::string& text, int32_t count) {
     text.clear();
     return 0;
   }
-  std::unique_ptr<TAsync> async;
-  InitAsync(async);
-  AsyncScope scope{*this, async};
+  SyncAsync async(*this);
   ReadStrAsync(text, count, async.get());
   const int32_t received = WaitForAsync(async.get());
   text.resize(static_cast<size_t>(std::clamp(received, 0, count)));

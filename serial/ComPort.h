@@ -137,6 +137,9 @@ class TCustomComPort {
   void InitAsync(std::unique_ptr<TAsync>& async);
   // Cancels an operation that still runs before the record goes.
   void DoneAsync(std::unique_ptr<TAsync>& async);
+  // Ends the operation a record is used for, if it still runs, and drops its copy of the data:
+  // the record may then start another.
+  void EndAsync(TAsync& async);
   int32_t WriteAsync(const void* buffer, int32_t count, TAsync* async);
   int32_t ReadAsync(void* buffer, int32_t count, TAsync* async);
   int32_t WaitForAsync(TAsync* async);
