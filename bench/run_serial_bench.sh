@@ -15,17 +15,12 @@ if [[ ! -x $program ]]; then
   echo "$0: no $program; build the serial_bench target first" >&2
   exit 1
 fi
-readme=$here/README.md
-begin='<!-- serial-bench:begin -->'
-end='<!-- serial-bench:end -->'
-
 table=$(mktemp)
 section=$(mktemp)
 trap 'rm -f "$table" "$section"' EXIT
 "$program" "$@" >"$table"
 
 {
-  echo "$begin"
   echo "## Serial transfer: our port against other serial libraries"
   echo
   echo "Written by \`bench/run_serial_bench.sh\`; run it again rather than editing this part."
@@ -52,19 +47,6 @@ trap 'rm -f "$table" "$section"' EXIT
     "$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'); options: ${*:-(defaults)}."
   echo
   cat "$table"
-  echo "$end"
 } >"$section"
 
-if [[ -f $readme ]] && grep -qF "$begin" "$readme"; then
-  # Replace the old section and keep whatever else the file says.
-  awk -v begin="$begin" -v end="$end" -v file="$section" '
-    $0 == begin { while ((getline line < file) > 0) print line; skip = 1; next }
-    $0 == end { skip = 0; next }
-    !skip { print }' "$readme" >"$readme.new"
-  mv "$readme.new" "$readme"
-elif [[ -f $readme ]]; then
-  { echo; cat "$section"; } >>"$readme"
-else
-  { echo "# Benchmarks"; echo; echo "Run by hand, never part of the tests."; echo; cat "$section"; } >"$readme"
-fi
-echo "wrote $readme"
+"$here/readme_section.sh" serial-bench "$section"

@@ -42,7 +42,11 @@ void MarkUnused(TAsync& async) {
 class SyncAsync {
  public:
   explicit SyncAsync(TCustomComPort& port)
-      : port_(port), async_(spare_ ? std::move(spare_) : std::make_unique<TAsync>()) {}
+      : port_(port), async_(spare_ ? std::move(spare_) : std::make_unique<TAsync>()) {
+    // A kept record still tells of its last transfer; a transfer of nothing must read as 0.
+    async_->Kind = okWrite;
+    MarkUnused(*async_);
+  }
   ~SyncAsync() {
     port_.EndAsync(*async_);
     if (!spare_) spare_ = std::move(async_);
@@ -521,6 +525,7 @@ int32_t TCustomComPort::WriteStrAsync(const std::string& text, TAsync* async) {
 }
 
 int32_t TCustomComPort::WriteStr(const std::string& text) {
+  if (text.empty()) return 0;
   SyncAsync async(*this);
   WriteStrAsync(text, async.get());
   return WaitForAsync(async.get());

@@ -77,22 +77,10 @@ TEST(Transfer, AnEmptyWriteSendsNothingAndTellsNoLink) {
   EXPECT_EQ(f.line->Written(), "");
   EXPECT_TRUE(t.seen.empty());
   f.port.UnRegisterLink(&t.link);
-
-  // A link that answers a write with a write of its own, while the first still hands its bytes
-  // round: each write has its own record and its own bytes.
-  TComLink echo;
-  std::vector<std::string> heard;
-  echo.OnTxBuf = [&](TCustomComPort& p, const void* data, int32_t count) {
-    heard.emplace_back(static_cast<const char*>(data), static_cast<size_t>(count));
-    if (heard.size() == 1) p.WriteStr("ack");
-  };
-  f.port.RegisterLink(&echo);
-  f.line->SetWriteLimit(std::nullopt);
-  EXPECT_EQ(f.port.WriteStr("ping"), 4);
-  EXPECT_EQ(heard, (std::vector<std::string>{"ping", "ack"}));
-  EXPECT_EQ(f.port.WriteStr("two"), 3);
-  EXPECT_EQ(heard.back(), "two");
-  f.port.UnRegisterLink(&echo);
+  // Nor does one after a write that sent something: it reports nothing sent, not the last count.
+  EXPECT_EQ(f.port.WriteStr("hello"), 5);
+  EXPECT_EQ(f.port.WriteStr(""), 0);
+  EXPECT_EQ(f.line->Written(), "hello");
 }
 
 TEST(Transfer, ACountOfZeroOrLessTransfersNothing) {
@@ -195,6 +183,22 @@ TEST(Transfer, LinksHearOfWritesWithTheBytesThatWentOut) {
   EXPECT_EQ(f.port.Read(buffer, 4), 4);
   EXPECT_TRUE(t.seen.empty());
   f.port.UnRegisterLink(&t.link);
+
+  // A link that answers a write with a write of its own, while the first still hands its bytes
+  // round: each write has its own record and its own bytes.
+  TComLink echo;
+  std::vector<std::string> heard;
+  echo.OnTxBuf = [&](TCustomComPort& p, const void* data, int32_t count) {
+    heard.emplace_back(static_cast<const char*>(data), static_cast<size_t>(count));
+    if (heard.size() == 1) p.WriteStr("ack");
+  };
+  f.port.RegisterLink(&echo);
+  f.line->SetWriteLimit(std::nullopt);
+  EXPECT_EQ(f.port.WriteStr("ping"), 4);
+  EXPECT_EQ(heard, (std::vector<std::string>{"ping", "ack"}));
+  EXPECT_EQ(f.port.WriteStr("two"), 3);
+  EXPECT_EQ(heard.back(), "two");
+  f.port.UnRegisterLink(&echo);
 }
 
 TEST(Transfer, ReleasingARunningRecordCancelsItsOperation) {
