@@ -887,39 +887,9 @@ void TCustomComPort::WindowMethod(TMessage& message) {
   message.Result = 0;
   if (!connected_ || closing_) return;
   try {
-    switch (message.WParam) {
-      case platform::EV_RXCHAR:
-        CallRxChar();
-        break;
-      case platform::EV_RXFLAG:
-        CallRxFlag();
-        break;
-      case platform::EV_TXEMPTY:
-        CallTxEmpty();
-        break;
-      case platform::EV_CTS:
-        CallCTSChange();
-        break;
-      case platform::EV_DSR:
-        CallDSRChange();
-        break;
-      case platform::EV_RLSD:
-        CallRLSDChange();
-        break;
-      case platform::EV_BREAK:
-        CallBreak();
-        break;
-      case platform::EV_ERR:
-        CallError();
-        break;
-      case platform::EV_RING:
-        CallRing();
-        break;
-      case platform::EV_RX80FULL:
-        CallRx80Full();
-        break;
-      default:
-        break;
+    // One event per message, by its flag.
+    for (TComEvent event : kComEventDeliveryOrder) {
+      if (EventToInt(event) == message.WParam) CallEvent(event);
     }
   } catch (...) {
     // Nobody waits for this delivery any more to take the failure back.
