@@ -30,7 +30,6 @@ TComThread::~TComThread() {
 
 void TComThread::Stop() {
   stopEvent_.Set();
-  std::this_thread::yield();
 }
 
 bool TComThread::Stopping() {
