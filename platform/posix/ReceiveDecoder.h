@@ -27,11 +27,18 @@ class TReceiveDecoder {
   void SetOptions(const TOptions& options) { options_ = options; }
   // Appends the data bytes of `raw` to `out`. A mark split over two calls is taken whole.
   TReceiveMarks Decode(const uint8_t* raw, size_t count, std::vector<uint8_t>& out);
+  // The same over `bytes` itself, only while InPlace(): the data bytes end up at its start,
+  // `kept` of them.
+  TReceiveMarks DecodeInPlace(uint8_t* bytes, size_t count, size_t& kept);
+  // No mark is half seen, so DecodeInPlace needs no copy.
+  bool InPlace() const { return state_ == kData; }
   // Forgets a half-seen mark (the driver's queue was flushed).
   void Reset() { state_ = kData; }
 
  private:
   enum State : uint8_t { kData, kAfterFF, kAfterFF00 };
+  template <class Put>
+  TReceiveMarks Run(const uint8_t* raw, size_t count, Put put);
   TOptions options_;
   State state_ = kData;
 };
