@@ -82,14 +82,21 @@ class TTermiosDevice final : public ComDevice {
   bool InUse(const TOverlapped* ov) const;
   void Wake();
   void WakeIfNeeded();
+  bool NeedsWake();  // marks the service thread as woken; the caller then calls Wake
+  int StartTransfer(TTransfer transfer, bool receive, uint32_t* done);
 
   // --- the service thread (Transfer.cpp)
   void ServiceLoop();
-  void Progress(Clock::time_point now);
-  void ProgressReceive(Clock::time_point now);
-  bool Pull();
+  // `caller`: a thread that starts a transfer, not the service thread, which polls the device.
+  // `driverEmpty`: the driver was just seen to hold no input.
+  void ProgressReceive(Clock::time_point now, bool caller = false, bool driverEmpty = false);
+  bool Pull(bool caller);
   size_t InputRoom() const;
+  TTransfer* DirectRead();
+  void AcceptInPlace(TTransfer& read, size_t count);
   void Accept(const uint8_t* raw, size_t count);
+  uint32_t MarkedErrors(const TReceiveMarks& marks);
+  void RaiseReceived(const uint8_t* bytes, size_t count);
   void StartRead(TTransfer& read, Clock::time_point now);
   void TakeQueued(TTransfer& read, Clock::time_point now);
   bool ReadFinished(const TTransfer& read, Clock::time_point now) const;
@@ -138,6 +145,7 @@ class TTermiosDevice final : public ComDevice {
   // input
   size_t capacity_ = 4096;
   std::deque<uint8_t> queue_;
+  std::vector<uint8_t> raw_;  // what the driver hands over for the queue, before decoding
   std::vector<uint8_t> decoded_;
   TReceiveDecoder decoder_;
   std::deque<TTransfer> reads_;

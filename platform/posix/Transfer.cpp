@@ -8,13 +8,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "platform/posix/TermiosDevice.h"
 
 namespace platform::posix {
 namespace {
 
-constexpr size_t kChunk = 4096;
+// The most taken from the driver at once into the queue; a read's own buffer takes any amount.
+constexpr size_t kChunk = 65536;
 constexpr auto kDrainBackoffLimit = std::chrono::milliseconds(200);
 
 // Time-outs can add up to more than a clock can hold; thirty years is as good as never.
@@ -62,16 +64,21 @@ void TTermiosDevice::Wake() {
 }
 
 void TTermiosDevice::WakeIfNeeded() {
+  if (NeedsWake()) Wake();
+}
+
+bool TTermiosDevice::NeedsWake() {
   // A service thread that is not in its poll looks at everything again before it polls. One
   // that is only needs waking when it would sleep past a deadline or miss what the device does.
-  if (!polling_) return;
+  if (!polling_) return false;
   const bool wantIn = !gone_ && queue_.size() < capacity_;
   const auto next = NextDeadline();
   if ((wantIn && !polledIn_) || (wantOutput_ && !polledOut_) ||
       (next && (!polledDeadline_ || *next < *polledDeadline_))) {
     polling_ = false;
-    Wake();
+    return true;
   }
+  return false;
 }
 
 bool TTermiosDevice::InUse(const TOverlapped* ov) const {
@@ -84,6 +91,14 @@ bool TTermiosDevice::InUse(const TOverlapped* ov) const {
 int TTermiosDevice::GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) {
   if (done) *done = 0;
   if (!ov) return EINVAL;
+  // The count is stored before the status, so a finished record needs no lock: the caller
+  // does not meet the service thread on the mutex just after it has been woken by it.
+  if (const int result = ov->Internal.load(); result != kIoPending) {
+    if (done) *done = ov->InternalHigh.load();
+    return result;
+  }
+  // The event is set a moment before the status, both under the lock: a caller woken by the
+  // event finds the status there once it holds the lock.
   std::unique_lock lock(mutex_);
   if (wait) completed_.wait(lock, [&] { return ov->Internal.load() != kIoPending; });
   const int result = ov->Internal.load();
@@ -95,59 +110,57 @@ int TTermiosDevice::GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wa
 // --- starting transfers
 
 int TTermiosDevice::ReadFile(void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) {
-  if (done) *done = 0;
-  if (!ov) {
-    TOverlapped local;
-    const int result = ReadFile(buffer, count, done, &local);
-    return result == kIoPending ? Await(local, done) : result;
-  }
-  if (count > 0 && !buffer) return EINVAL;
-  std::lock_guard lock(mutex_);
-  if (gone_) return gone_;
-  if (abortedByError_) return ECANCELED;
-  if (InUse(ov)) return EINVAL;
-  Begin(ov);
   TTransfer read;
   read.ov = ov;
   read.in = static_cast<uint8_t*>(buffer);
   read.count = count;
-  reads_.push_back(read);
-  // What is queued, and what the driver holds already, may finish the read right here.
-  ProgressReceive(Clock::now());
-  const int result = ov->Internal.load();
-  if (result == kIoPending) {
-    WakeIfNeeded();
-    return kIoPending;
-  }
-  if (done) *done = ov->InternalHigh.load();
-  return result;
+  return StartTransfer(read, true, done);
 }
 
 int TTermiosDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) {
-  if (done) *done = 0;
-  if (!ov) {
-    TOverlapped local;
-    const int result = WriteFile(buffer, count, done, &local);
-    return result == kIoPending ? Await(local, done) : result;
-  }
-  if (count > 0 && !buffer) return EINVAL;
-  std::lock_guard lock(mutex_);
-  if (gone_) return gone_;
-  if (abortedByError_) return ECANCELED;
-  if (InUse(ov)) return EINVAL;
-  Begin(ov);
   TTransfer write;
   write.ov = ov;
   write.out = static_cast<const uint8_t*>(buffer);
   write.count = count;
-  writes_.push_back(write);
-  ProgressTransmit(Clock::now());
-  const int result = ov->Internal.load();
-  if (result == kIoPending) {
-    WakeIfNeeded();
-    return kIoPending;
+  return StartTransfer(write, false, done);
+}
+
+int TTermiosDevice::StartTransfer(TTransfer transfer, bool receive, uint32_t* done) {
+  if (done) *done = 0;
+  if (!transfer.ov) {
+    TOverlapped local;
+    transfer.ov = &local;
+    const int result = StartTransfer(transfer, receive, done);
+    return result == kIoPending ? Await(local, done) : result;
   }
-  if (done) *done = ov->InternalHigh.load();
+  if (transfer.count > 0 && !(receive ? static_cast<const void*>(transfer.in) : transfer.out)) {
+    return EINVAL;
+  }
+  TOverlapped* ov = transfer.ov;
+  bool wake = false;
+  int result = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return gone_;
+    if (abortedByError_) return ECANCELED;
+    if (InUse(ov)) return EINVAL;
+    Begin(ov);
+    // What is queued, and what the driver holds already, may finish the transfer right here.
+    if (receive) {
+      reads_.push_back(transfer);
+      ProgressReceive(Clock::now(), true);
+    } else {
+      writes_.push_back(transfer);
+      ProgressTransmit(Clock::now());
+    }
+    result = ov->Internal.load();
+    if (result != kIoPending && done) *done = ov->InternalHigh.load();
+    // Even a transfer that finished may have left the service thread something to do: a read
+    // that emptied a full queue makes room for what the driver holds.
+    wake = NeedsWake();
+  }
+  // Woken after the lock is let go, the service thread does not run straight into it.
+  if (wake) Wake();
   return result;
 }
 
@@ -231,8 +244,12 @@ int TTermiosDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
 
 void TTermiosDevice::ServiceLoop() {
   std::unique_lock lock(mutex_);
+  // The last poll asked for input and the driver had none: it need not be read to learn that.
+  bool noInput = false;
   while (!stopping_) {
-    Progress(Clock::now());
+    const auto now = Clock::now();
+    ProgressReceive(now, false, noInput);
+    ProgressTransmit(now);
     pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
     if (!gone_) {
       // A device is watched even with a full queue: a hang-up is reported whatever is asked.
@@ -249,6 +266,7 @@ void TTermiosDevice::ServiceLoop() {
     const int n = poll(fds, 2, timeout);
     lock.lock();
     polling_ = false;
+    noInput = n >= 0 && (fds[1].events & POLLIN) && !(fds[1].revents & POLLIN);
     if (n <= 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t value;
@@ -257,15 +275,10 @@ void TTermiosDevice::ServiceLoop() {
     }
     if (!gone_ && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
       // Whatever arrived before the hang-up is taken first, then the device is gone.
-      Pull();
+      Pull(false);
       if (!gone_) Vanish(EIO);
     }
   }
-}
-
-void TTermiosDevice::Progress(Clock::time_point now) {
-  ProgressReceive(now);
-  ProgressTransmit(now);
 }
 
 std::optional<Clock::time_point> TTermiosDevice::NextDeadline() const {
@@ -317,18 +330,23 @@ void TTermiosDevice::AbortTransfers(std::deque<TTransfer>& transfers, int error)
 
 // --- receiving
 
-void TTermiosDevice::ProgressReceive(Clock::time_point now) {
+void TTermiosDevice::ProgressReceive(Clock::time_point now, bool caller, bool driverEmpty) {
+  // What the driver may still hold: unknown until a read of it came back short, and again
+  // once a read stopped only for want of room.
+  enum { kUnknown, kMore, kEmpty } driver = driverEmpty ? kEmpty : kUnknown;
+  const auto pull = [&] { driver = Pull(caller) ? kMore : kEmpty; };
   // The front read is served from now on, so what comes in can go straight into its buffer.
   if (!reads_.empty()) StartRead(reads_.front(), now);
-  // `more`: the queue and the front read filled up, so the driver may hold more than fitted.
-  bool more = Pull();
+  // Without a read the driver is emptied into the queue at once, so its bytes raise their
+  // events; a caller's read takes what is queued first and asks the driver only for the rest.
+  if ((reads_.empty() || !caller) && driver == kUnknown) pull();
   while (!gone_ && !reads_.empty()) {
     TTransfer& read = reads_.front();
     StartRead(read, now);
     TakeQueued(read, now);
     // A read bigger than the queue takes what the driver holds beyond it, as far as it goes.
-    if (read.done < read.count && more) {
-      more = Pull();
+    if (read.done < read.count && driver != kEmpty) {
+      pull();
       if (!queue_.empty()) continue;
     }
     if (!ReadFinished(read, now)) break;
@@ -338,7 +356,9 @@ void TTermiosDevice::ProgressReceive(Clock::time_point now) {
     reads_.pop_front();
     Complete(ov, 0, done);
   }
-  if (more) Pull();
+  // A caller that found all it wanted in the queue leaves the driver to the service thread,
+  // which is woken for it when its poll would miss it.
+  if (driver == kMore) Pull(caller);
   CheckQueueLevel();
 }
 
@@ -349,25 +369,51 @@ size_t TTermiosDevice::InputRoom() const {
   return room;
 }
 
-bool TTermiosDevice::Pull() {
+TTermiosDevice::TTransfer* TTermiosDevice::DirectRead() {
+  // The driver's bytes go straight into the front read's buffer when they need nothing that
+  // could take them back out of it: no bytes queued ahead of them, no mark left open by the
+  // last read, no dropping without DSR, no abort on an error.
+  if (reads_.empty() || !reads_.front().started || !queue_.empty() || !decoder_.InPlace() ||
+      options_.dsrSensitivity || options_.abortOnError) {
+    return nullptr;
+  }
+  TTransfer& read = reads_.front();
+  return read.done < read.count ? &read : nullptr;
+}
+
+bool TTermiosDevice::Pull(bool caller) {
   if (gone_) return false;
-  uint8_t raw[kChunk];
   for (;;) {
     // The marks only ever shrink, so this never takes more than the queue and the front read
     // can hold; the rest stays in the driver, whose flow control then holds the sender back.
     const size_t room = InputRoom();
     if (room == 0) return true;
-    const size_t want = std::min(room, sizeof raw);
-    const ssize_t n = read(fd_, raw, want);
+    TTransfer* direct = DirectRead();
+    size_t want = 0;
+    uint8_t* into = nullptr;
+    if (direct) {
+      want = direct->count - direct->done;
+      into = direct->in + direct->done;
+    } else {
+      want = std::min(room, kChunk);
+      if (raw_.size() < want) raw_.resize(kChunk);
+      into = raw_.data();
+    }
+    const ssize_t n = read(fd_, into, want);
     if (n > 0) {
-      Accept(raw, static_cast<size_t>(n));
+      if (direct) {
+        AcceptInPlace(*direct, static_cast<size_t>(n));
+      } else {
+        Accept(into, static_cast<size_t>(n));
+      }
       if (static_cast<size_t>(n) < want) return false;
       continue;
     }
     // With VMIN and VTIME 0 an empty read is "nothing there"; only the poll flags tell a
-    // hang-up, and then it must not be taken for an idle line again and again.
+    // hang-up, and then it must not be taken for an idle line again and again. The service
+    // thread's own poll reports a hang-up anyway, so a caller does not ask for it.
     if (n == 0) {
-      if (HungUp()) Vanish(EIO);
+      if (!caller && HungUp()) Vanish(EIO);
       return false;
     }
     if (errno == EINTR) continue;
@@ -376,15 +422,38 @@ bool TTermiosDevice::Pull() {
   }
 }
 
-void TTermiosDevice::Accept(const uint8_t* raw, size_t count) {
-  decoded_.clear();
-  const TReceiveMarks marks = decoder_.Decode(raw, count, decoded_);
-  if (options_.dsrSensitivity && !decoded_.empty() && !DsrOn()) decoded_.clear();
+uint32_t TTermiosDevice::MarkedErrors(const TReceiveMarks& marks) {
   const uint32_t counted = SampleCounters();
   uint32_t marked = 0;
   if (marks.errors && !(counted & (CE_RXPARITY | CE_FRAME))) marked |= CE_RXPARITY;
   if (marks.breaks && !(counted & CE_BREAK)) marked |= CE_BREAK;
-  AddErrors(marked);
+  return marked;
+}
+
+void TTermiosDevice::RaiseReceived(const uint8_t* bytes, size_t count) {
+  uint32_t events = EV_RXCHAR;
+  // Looking for the event character is worth it only when someone waits for it.
+  if ((commMask_ & EV_RXFLAG) && std::memchr(bytes, options_.evtChar, count)) events |= EV_RXFLAG;
+  RaiseEvents(events);
+}
+
+void TTermiosDevice::AcceptInPlace(TTransfer& read, size_t count) {
+  uint8_t* bytes = read.in + read.done;
+  size_t kept = 0;
+  const TReceiveMarks marks = decoder_.DecodeInPlace(bytes, count, kept);
+  // Without abort on error, adding the errors leaves the read where it is.
+  AddErrors(MarkedErrors(marks));
+  if (kept == 0) return;
+  read.done += static_cast<uint32_t>(kept);
+  read.lastByte = Clock::now();
+  RaiseReceived(bytes, kept);
+}
+
+void TTermiosDevice::Accept(const uint8_t* raw, size_t count) {
+  decoded_.clear();
+  const TReceiveMarks marks = decoder_.Decode(raw, count, decoded_);
+  if (options_.dsrSensitivity && !decoded_.empty() && !DsrOn()) decoded_.clear();
+  AddErrors(MarkedErrors(marks));
   if (decoded_.empty()) return;
   size_t direct = 0;
   if (!reads_.empty() && reads_.front().started) {
@@ -403,11 +472,7 @@ void TTermiosDevice::Accept(const uint8_t* raw, size_t count) {
   }
   queue_.insert(queue_.end(), decoded_.begin() + static_cast<std::ptrdiff_t>(direct),
                 decoded_.end());
-  uint32_t events = EV_RXCHAR;
-  if (std::find(decoded_.begin(), decoded_.end(), options_.evtChar) != decoded_.end()) {
-    events |= EV_RXFLAG;
-  }
-  RaiseEvents(events);
+  RaiseReceived(decoded_.data(), decoded_.size());
 }
 
 void TTermiosDevice::StartRead(TTransfer& read, Clock::time_point now) {
@@ -461,6 +526,7 @@ void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
   if (gone_) return;
   wantOutput_ = false;
   if (drainAt_ && now >= *drainAt_) drainAt_.reset();
+  bool emptyDriver = false;  // the driver's queue was found empty with nothing written since
 
   if (priorityChar_ && !OutputHeld()) {
     RaiseRtsForSend();
@@ -478,6 +544,7 @@ void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
     }
     if (write.deadline && now >= *write.deadline) {
       FinishTimedOutWrite(write);
+      emptyDriver = false;
       continue;
     }
     if (priorityChar_) break;
@@ -487,10 +554,12 @@ void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
       uint32_t written = 0;
       if (!WriteSome(write.out + write.done, write.count - write.done, written)) return;
       write.done += written;
+      if (written > 0) emptyDriver = false;
       if (write.done < write.count) break;
     }
     // Done only when the bytes have left the driver's queue too.
     const uint32_t outq = KernelOutQueue();
+    emptyDriver = outq == 0;
     if (outq > 0) {
       ScheduleDrainCheck(now, outq);
       break;
@@ -502,7 +571,8 @@ void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
   }
 
   if (writes_.empty() && !priorityChar_ && txBusy_) {
-    const uint32_t outq = KernelOutQueue();
+    // The last write finished on an empty driver queue just now: no need to ask again.
+    const uint32_t outq = emptyDriver ? 0 : KernelOutQueue();
     if (outq > 0) {
       ScheduleDrainCheck(now, outq);
     } else {
