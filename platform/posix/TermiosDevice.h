@@ -90,7 +90,10 @@ class TTermiosDevice final : public ComDevice {
   // `caller`: a thread that starts a transfer, not the service thread, which polls the device.
   // `driverEmpty`: the driver was just seen to hold no input.
   void ProgressReceive(Clock::time_point now, bool caller = false, bool driverEmpty = false);
-  bool Pull(bool caller);
+  // Why taking from the driver stopped: no room left, nothing more there, or the front read
+  // is full and the driver may hold more.
+  enum class TPulled { kNoRoom, kDrained, kReadFilled };
+  TPulled Pull(bool caller);
   size_t InputRoom() const;
   TTransfer* DirectRead();
   void AcceptInPlace(TTransfer& read, size_t count);

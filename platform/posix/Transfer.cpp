@@ -331,10 +331,13 @@ void TTermiosDevice::AbortTransfers(std::deque<TTransfer>& transfers, int error)
 // --- receiving
 
 void TTermiosDevice::ProgressReceive(Clock::time_point now, bool caller, bool driverEmpty) {
-  // What the driver may still hold: unknown until a read of it came back short, and again
-  // once a read stopped only for want of room.
+  // What the driver may still hold: unknown until a read of it came back short, more when a
+  // read stopped for want of room, unknown again when one stopped with the front read full.
   enum { kUnknown, kMore, kEmpty } driver = driverEmpty ? kEmpty : kUnknown;
-  const auto pull = [&] { driver = Pull(caller) ? kMore : kEmpty; };
+  const auto pull = [&] {
+    const TPulled pulled = Pull(caller);
+    driver = pulled == TPulled::kNoRoom ? kMore : pulled == TPulled::kDrained ? kEmpty : kUnknown;
+  };
   // The front read is served from now on, so what comes in can go straight into its buffer.
   if (!reads_.empty()) StartRead(reads_.front(), now);
   // Without a read the driver is emptied into the queue at once, so its bytes raise their
@@ -356,8 +359,8 @@ void TTermiosDevice::ProgressReceive(Clock::time_point now, bool caller, bool dr
     reads_.pop_front();
     Complete(ov, 0, done);
   }
-  // A caller that found all it wanted in the queue leaves the driver to the service thread,
-  // which is woken for it when its poll would miss it.
+  // What is left in the driver once the reads are served is the service thread's: its poll
+  // sees it, and a caller wakes it when its poll would miss it.
   if (driver == kMore) Pull(caller);
   CheckQueueLevel();
 }
@@ -381,13 +384,13 @@ TTermiosDevice::TTransfer* TTermiosDevice::DirectRead() {
   return read.done < read.count ? &read : nullptr;
 }
 
-bool TTermiosDevice::Pull(bool caller) {
-  if (gone_) return false;
+TTermiosDevice::TPulled TTermiosDevice::Pull(bool caller) {
+  if (gone_) return TPulled::kDrained;
   for (;;) {
     // The marks only ever shrink, so this never takes more than the queue and the front read
     // can hold; the rest stays in the driver, whose flow control then holds the sender back.
     const size_t room = InputRoom();
-    if (room == 0) return true;
+    if (room == 0) return TPulled::kNoRoom;
     TTransfer* direct = DirectRead();
     size_t want = 0;
     uint8_t* into = nullptr;
@@ -401,24 +404,29 @@ bool TTermiosDevice::Pull(bool caller) {
     }
     const ssize_t n = read(fd_, into, want);
     if (n > 0) {
-      if (direct) {
-        AcceptInPlace(*direct, static_cast<size_t>(n));
-      } else {
+      const bool drained = static_cast<size_t>(n) < want;
+      if (!direct) {
         Accept(into, static_cast<size_t>(n));
+        if (drained) return TPulled::kDrained;
+        continue;
       }
-      if (static_cast<size_t>(n) < want) return false;
-      continue;
+      AcceptInPlace(*direct, static_cast<size_t>(n));
+      if (drained) return TPulled::kDrained;
+      // A read the driver filled ends here, as a plain read would: whether more came is for
+      // the next read, or the next poll, to find out. Marks may have left it short.
+      if (direct->done < direct->count) continue;
+      return TPulled::kReadFilled;
     }
     // With VMIN and VTIME 0 an empty read is "nothing there"; only the poll flags tell a
     // hang-up, and then it must not be taken for an idle line again and again. The service
     // thread's own poll reports a hang-up anyway, so a caller does not ask for it.
     if (n == 0) {
       if (!caller && HungUp()) Vanish(EIO);
-      return false;
+      return TPulled::kDrained;
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN) Vanish(errno);
-    return false;
+    return TPulled::kDrained;
   }
 }
 
