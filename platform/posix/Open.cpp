@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,8 @@ std::unique_ptr<ComDevice> TTermiosDevice::Create(int fd, int& error) {
     return nullptr;
   }
   std::unique_ptr<TTermiosDevice> device(new TTermiosDevice(fd, wakeFd));
+  // Without a timer the service thread is woken for every new deadline instead.
+  device->timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   device->InitLine();
   try {
     device->Start();
@@ -95,6 +98,7 @@ TTermiosDevice::~TTermiosDevice() {
   }
   Release(fd_);
   close(wakeFd_);
+  if (timerFd_ >= 0) close(timerFd_);
 }
 
 }  // namespace posix

@@ -83,6 +83,7 @@ class TTermiosDevice final : public ComDevice {
   void Wake();
   void WakeIfNeeded();
   bool NeedsWake();  // marks the service thread as woken; the caller then calls Wake
+  bool ArmTimer(Clock::time_point at);
   int StartTransfer(TTransfer transfer, bool receive, uint32_t* done);
 
   // --- the service thread (Transfer.cpp)
@@ -133,6 +134,7 @@ class TTermiosDevice final : public ComDevice {
 
   const int fd_;
   const int wakeFd_;
+  int timerFd_ = -1;  // rings at a deadline that came after the service thread began to poll
   std::mutex mutex_;
   std::condition_variable completed_;
 

@@ -2,6 +2,7 @@
 // that moves bytes while nobody calls.
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -73,12 +74,29 @@ bool TTermiosDevice::NeedsWake() {
   if (!polling_) return false;
   const bool wantIn = !gone_ && queue_.size() < capacity_;
   const auto next = NextDeadline();
-  if ((wantIn && !polledIn_) || (wantOutput_ && !polledOut_) ||
-      (next && (!polledDeadline_ || *next < *polledDeadline_))) {
-    polling_ = false;
-    return true;
+  const bool sooner = next && (!polledDeadline_ || *next < *polledDeadline_);
+  if (!(wantIn && !polledIn_) && !(wantOutput_ && !polledOut_)) {
+    if (!sooner) return false;
+    // A deadline alone needs the thread only when it comes: the timer in its poll wakes it
+    // then, and a transfer that ends first costs it nothing.
+    if (ArmTimer(*next)) {
+      polledDeadline_ = next;
+      return false;
+    }
   }
-  return false;
+  polling_ = false;
+  return true;
+}
+
+bool TTermiosDevice::ArmTimer(Clock::time_point at) {
+  if (timerFd_ < 0) return false;
+  // The steady clock is the monotonic one; a time of zero would disarm the timer instead.
+  const auto ns = std::max<int64_t>(
+      1, std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count());
+  itimerspec spec{};
+  spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  return timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr) == 0;
 }
 
 bool TTermiosDevice::InUse(const TOverlapped* ov) const {
@@ -250,7 +268,7 @@ void TTermiosDevice::ServiceLoop() {
     const auto now = Clock::now();
     ProgressReceive(now, false, noInput);
     ProgressTransmit(now);
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+    pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}, {timerFd_, POLLIN, 0}};
     if (!gone_) {
       // A device is watched even with a full queue: a hang-up is reported whatever is asked.
       fds[1].fd = fd_;
@@ -263,7 +281,7 @@ void TTermiosDevice::ServiceLoop() {
     polling_ = true;
     const int timeout = PollTimeout(polledDeadline_);
     lock.unlock();
-    const int n = poll(fds, 2, timeout);
+    const int n = poll(fds, 3, timeout);
     lock.lock();
     polling_ = false;
     noInput = n >= 0 && (fds[1].events & POLLIN) && !(fds[1].revents & POLLIN);
@@ -271,6 +289,11 @@ void TTermiosDevice::ServiceLoop() {
     if (fds[0].revents & POLLIN) {
       uint64_t value;
       while (read(wakeFd_, &value, sizeof value) < 0 && errno == EINTR) {
+      }
+    }
+    if (fds[2].revents & POLLIN) {
+      uint64_t expirations;
+      while (read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
       }
     }
     if (!gone_ && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
