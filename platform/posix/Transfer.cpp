@@ -93,10 +93,10 @@ bool TTermiosDevice::ArmTimer(Clock::time_point at) {
   // The steady clock is the monotonic one; a time of zero would disarm the timer instead.
   const auto ns = std::max<int64_t>(
       1, std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count());
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-  spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-  return timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr) == 0;
+  itimerspec when{};
+  when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  return timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &when, nullptr) == 0;
 }
 
 bool TTermiosDevice::InUse(const TOverlapped* ov) const {
