@@ -74,6 +74,18 @@ void CheckRaw(const TReceiveDecoder::TOptions& options, const std::vector<uint8_
   FUZZ_CHECK(cut.marks.errors == whole.marks.errors);
   FUZZ_CHECK(cut.marks.breaks == whole.marks.breaks);
 
+  // Decoding over the read's own buffer gives what decoding into another one gives.
+  TReceiveDecoder inPlace;
+  inPlace.SetOptions(options);
+  FUZZ_CHECK(inPlace.InPlace());
+  std::vector<uint8_t> buffer = raw;
+  size_t kept = 0;
+  const TReceiveMarks marks = inPlace.DecodeInPlace(buffer.data(), buffer.size(), kept);
+  FUZZ_CHECK(kept <= raw.size());
+  buffer.resize(kept);
+  FUZZ_CHECK(buffer == whole.bytes);
+  FUZZ_CHECK(marks.errors == whole.marks.errors && marks.breaks == whole.marks.breaks);
+
   FUZZ_CHECK(whole.bytes.size() <= raw.size());
   // Every mark starts with a 0xFF of its own.
   const auto marksSeen = static_cast<size_t>(std::count(raw.begin(), raw.end(), 0xFF));
