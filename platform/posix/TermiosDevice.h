@@ -94,7 +94,7 @@ class TTermiosDevice final : public ComDevice {
   // Why taking from the driver stopped: no room left, nothing more there, or the front read
   // is full and the driver may hold more.
   enum class TPulled { kNoRoom, kDrained, kReadFilled };
-  TPulled Pull(bool caller);
+  TPulled Pull();
   size_t InputRoom() const;
   TTransfer* DirectRead();
   void AcceptInPlace(TTransfer& read, size_t count);

@@ -298,7 +298,7 @@ void TTermiosDevice::ServiceLoop() {
     }
     if (!gone_ && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
       // Whatever arrived before the hang-up is taken first, then the device is gone.
-      Pull(false);
+      Pull();
       if (!gone_) Vanish(EIO);
     }
   }
@@ -358,7 +358,7 @@ void TTermiosDevice::ProgressReceive(Clock::time_point now, bool caller, bool dr
   // read stopped for want of room, unknown again when one stopped with the front read full.
   enum { kUnknown, kMore, kEmpty } driver = driverEmpty ? kEmpty : kUnknown;
   const auto pull = [&] {
-    const TPulled pulled = Pull(caller);
+    const TPulled pulled = Pull();
     driver = pulled == TPulled::kNoRoom ? kMore : pulled == TPulled::kDrained ? kEmpty : kUnknown;
   };
   // The front read is served from now on, so what comes in can go straight into its buffer.
@@ -373,6 +373,8 @@ void TTermiosDevice::ProgressReceive(Clock::time_point now, bool caller, bool dr
     // A read bigger than the queue takes what the driver holds beyond it, as far as it goes.
     if (read.done < read.count && driver != kEmpty) {
       pull();
+      // A hang-up found by the pull has ended every read, this one with it.
+      if (gone_) break;
       if (!queue_.empty()) continue;
     }
     if (!ReadFinished(read, now)) break;
@@ -384,7 +386,7 @@ void TTermiosDevice::ProgressReceive(Clock::time_point now, bool caller, bool dr
   }
   // What is left in the driver once the reads are served is the service thread's: its poll
   // sees it, and a caller wakes it when its poll would miss it.
-  if (driver == kMore) Pull(caller);
+  if (driver == kMore) Pull();
   CheckQueueLevel();
 }
 
@@ -407,7 +409,7 @@ TTermiosDevice::TTransfer* TTermiosDevice::DirectRead() {
   return read.done < read.count ? &read : nullptr;
 }
 
-TTermiosDevice::TPulled TTermiosDevice::Pull(bool caller) {
+TTermiosDevice::TPulled TTermiosDevice::Pull() {
   if (gone_) return TPulled::kDrained;
   for (;;) {
     // The marks only ever shrink, so this never takes more than the queue and the front read
@@ -441,10 +443,10 @@ TTermiosDevice::TPulled TTermiosDevice::Pull(bool caller) {
       return TPulled::kReadFilled;
     }
     // With VMIN and VTIME 0 an empty read is "nothing there"; only the poll flags tell a
-    // hang-up, and then it must not be taken for an idle line again and again. The service
-    // thread's own poll reports a hang-up anyway, so a caller does not ask for it.
+    // hang-up, and then it must not be taken for an idle line again and again. A caller asks
+    // too: the read it starts right after a hang-up must fail, not wait for the service thread.
     if (n == 0) {
-      if (!caller && HungUp()) Vanish(EIO);
+      if (HungUp()) Vanish(EIO);
       return TPulled::kDrained;
     }
     if (errno == EINTR) continue;

@@ -345,6 +345,18 @@ TEST_F(PtyDevice, HangUpFailsTransfersWithEioAndDoesNotSpin) {
   EXPECT_LT(CpuSeconds() - before, 0.15);
 }
 
+TEST_F(PtyDevice, AReadJustAfterAHangUpFailsRatherThanFindingNothing) {
+  // A read that returns at once: an empty line gives 0 bytes, a line that has gone gives EIO,
+  // whether or not the service thread has noticed yet.
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0)), 0);
+  char buffer[8];
+  uint32_t done = 0;
+  ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, nullptr), 0);
+  EXPECT_EQ(done, 0u);
+  pty.CloseMaster();
+  EXPECT_EQ(device->ReadFile(buffer, sizeof buffer, &done, nullptr), EIO);
+}
+
 TEST_F(PtyDevice, ByteMarksOfTheDriverAreUndone) {
   TDCB dcb = PanelDcb();
   dcb.Flags |= dcb::fParity | dcb::fErrorChar;
