@@ -343,7 +343,6 @@ void TCustomComPort::Close() {
 }
 
 void TCustomComPort::StartEventThread() {
-  threadCreated_ = false;
   if (Events.Empty()) return;
   if (syncMethod_ == smWindowSync) {
     notifyWindow_ = std::make_unique<platform::THiddenWindow>(
@@ -354,25 +353,20 @@ void TCustomComPort::StartEventThread() {
         });
   }
   eventThread_ = std::make_unique<TComThread>(*this);
-  threadCreated_ = true;
 }
 
 void TCustomComPort::StopEventThread() {
   if (eventThread_ && eventThread_->DeliveringHere()) {
     // Closed from inside one of the thread's own deliveries: the worker waits for this very call
     // to return, so waiting for the worker here would never end. It is told to stop and that the
-    // device is no longer its own; the port ends the device's events and queues for it, and
-    // the worker is collected once the delivery has returned.
+    // device is no longer its own, and is collected once the delivery has returned.
     eventThread_->Stop();
     eventThread_->ReleaseDevice();
-    Handle().SetCommMask(0);
-    Handle().PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
     retired_.push_back(std::move(eventThread_));
   } else {
     // Stops the worker and waits for it, serving the deliveries it has started.
     eventThread_.reset();
   }
-  threadCreated_ = false;
   notifyWindow_.reset();
 }
 
@@ -885,12 +879,8 @@ void TCustomComPort::WindowMethod(TMessage& message) {
   // The worker runs on while this thread handles the event.
   if (platform::InSendMessage()) platform::ReplyMessage(0);
   message.Result = 0;
-  if (!connected_ || closing_) return;
   try {
-    // One event per message, by its flag.
-    for (TComEvent event : kComEventDeliveryOrder) {
-      if (EventToInt(event) == message.WParam) CallEvent(event);
-    }
+    CallEvents(IntToEvents(static_cast<uint32_t>(message.WParam)));
   } catch (...) {
     // Nobody waits for this delivery any more to take the failure back.
     platform::HandleException(std::current_exception());
@@ -899,7 +889,7 @@ void TCustomComPort::WindowMethod(TMessage& message) {
 
 void TCustomComPort::WaitForEvent(TComEvents& events, platform::TEvent* stopEvent,
                                   int32_t timeout) {
-  if (threadCreated_) RaiseComError(ecode::kThreadCreated);
+  if (ThreadCreated()) RaiseComError(ecode::kThreadCreated);
   platform::TEvent completion(true, false);
   platform::TOverlapped ov;
   ov.hEvent = &completion;

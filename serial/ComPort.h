@@ -128,7 +128,7 @@ class TCustomComPort {
   // The open device, or the device behind the invalid handle while none is open.
   platform::ComDevice& Handle() const;
   bool HandleValid() const { return handle_ != nullptr; }
-  bool ThreadCreated() const { return threadCreated_; }
+  bool ThreadCreated() const { return eventThread_ != nullptr; }
   // The running event thread, if any; its hidden window while deliveries go through one.
   const TComThread* EventThread() const { return eventThread_.get(); }
   platform::THiddenWindow* NotifyWindow() const { return notifyWindow_.get(); }
@@ -274,7 +274,6 @@ class TCustomComPort {
 
   // State
   bool connected_ = false;
-  bool threadCreated_ = false;
   std::unique_ptr<platform::ComDevice> handle_;
   std::unique_ptr<platform::THiddenWindow> notifyWindow_;
   std::unique_ptr<TComThread> eventThread_;

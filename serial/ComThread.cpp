@@ -36,6 +36,11 @@ bool TComThread::Stopping() {
   return platform::WaitForSingleObject(stopEvent_, 0) == platform::WAIT_OBJECT_0;
 }
 
+void TComThread::ReleaseDevice() {
+  Disarm(true);
+  deviceReleased_.store(true);
+}
+
 void TComThread::Disarm(bool purge) {
   if (deviceReleased_.load()) return;
   device_.SetCommMask(0);

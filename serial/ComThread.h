@@ -27,15 +27,13 @@ class TComThread : public platform::TThread {
 
   void Stop();
 
-  TComEvents DetectedEvents() const { return detectedEvents_; }
-
   // True while the calling thread is inside this thread's DoEvents: a Close from there must not
   // wait for the worker, which waits for that delivery to return.
   bool DeliveringHere() const { return deliverer_.load() == std::this_thread::get_id(); }
 
-  // The port has closed the device itself (a Close inside a delivery): the worker must not
-  // touch it again.
-  void ReleaseDevice() { deviceReleased_.store(true); }
+  // The port is closing the device itself (a Close inside a delivery): its events and queues
+  // are ended here, on the delivering thread, and the worker does not touch it again.
+  void ReleaseDevice();
 
  protected:
   void Execute() override;

@@ -286,14 +286,10 @@ void TTermiosDevice::ServiceLoop() {
     polling_ = false;
     noInput = n >= 0 && (fds[1].events & POLLIN) && !(fds[1].revents & POLLIN);
     if (n <= 0) continue;
-    if (fds[0].revents & POLLIN) {
-      uint64_t value;
-      while (read(wakeFd_, &value, sizeof value) < 0 && errno == EINTR) {
-      }
-    }
-    if (fds[2].revents & POLLIN) {
-      uint64_t expirations;
-      while (read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+    // The wake-up and the timer each hold a count to take, or they stay readable.
+    for (const pollfd& p : {fds[0], fds[2]}) {
+      uint64_t count;
+      while ((p.revents & POLLIN) && read(p.fd, &count, sizeof count) < 0 && errno == EINTR) {
       }
     }
     if (!gone_ && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
