@@ -91,7 +91,7 @@ void CheckRaw(const TReceiveDecoder::TOptions& options, const std::vector<uint8_
   const auto marksSeen = static_cast<size_t>(std::count(raw.begin(), raw.end(), 0xFF));
   FUZZ_CHECK(size_t{whole.marks.errors} + whole.marks.breaks <= marksSeen);
   if (!options.replaceErrors) FUZZ_CHECK(IsSubsequence(whole.bytes, raw));
-  if (marksSeen == 0) {
+  if (marksSeen == 0 || !options.marked) {
     // Nothing marked: the data comes through as it is, less NULs if asked.
     std::vector<uint8_t> expected = raw;
     if (options.discardNull) std::erase(expected, uint8_t{0});
@@ -140,9 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.parityCheck = (flags & 1) != 0;
   options.replaceErrors = (flags & 2) != 0;
   options.discardNull = (flags & 4) != 0;
+  options.marked = (flags & 8) == 0;
   options.errorChar = in.Byte();
   const uint8_t seed = in.Byte();
-  if (in.Byte() & 1) {
+  if ((in.Byte() & 1) && options.marked) {
     CheckMarked(options, in, seed);
   } else {
     const auto rest = in.Rest();

@@ -473,11 +473,9 @@ int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, TAsync* async) {
 int32_t TCustomComPort::WaitForAsync(TAsync* async) {
   if (!async) RaiseComError(ecode::kInvalidAsync);
   const int32_t code = async->Kind == okRead ? ecode::kReadFile : ecode::kWriteFile;
-  if (platform::WaitForSingleObject(async->Event, platform::INFINITE) != platform::WAIT_OBJECT_0) {
-    RaiseComError(code, errno != 0 ? errno : EIO);
-  }
+  // The device does the waiting: a read's waiter can then take the bytes from the driver itself.
   uint32_t done = 0;
-  const int error = Handle().GetOverlappedResult(&async->Overlapped, &done, false);
+  const int error = Handle().GetOverlappedResult(&async->Overlapped, &done, true);
   if (error != 0) RaiseComError(code, error);
   const auto transferred = static_cast<int32_t>(done);
   if (async->Kind == okRead) {

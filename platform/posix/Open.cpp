@@ -53,6 +53,8 @@ std::unique_ptr<ComDevice> TTermiosDevice::Create(int fd, int& error) {
   std::unique_ptr<TTermiosDevice> device(new TTermiosDevice(fd, wakeFd));
   // Without a timer the service thread is woken for every new deadline instead.
   device->timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  // Without it a caller waits for the service thread to finish its read.
+  device->callerWakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   device->InitLine();
   try {
     device->Start();
@@ -99,6 +101,7 @@ TTermiosDevice::~TTermiosDevice() {
   Release(fd_);
   close(wakeFd_);
   if (timerFd_ >= 0) close(timerFd_);
+  if (callerWakeFd_ >= 0) close(callerWakeFd_);
 }
 
 }  // namespace posix

@@ -10,6 +10,10 @@ TReceiveMarks TReceiveDecoder::Run(const uint8_t* raw, size_t count, Put put) {
   TReceiveMarks marks;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t c = raw[i];
+    if (!options_.marked) {
+      if (c != 0 || !options_.discardNull) put(c);
+      continue;
+    }
     switch (state_) {
       case kData:
         if (c == 0xFF) {
@@ -57,6 +61,10 @@ TReceiveMarks TReceiveDecoder::DecodeInPlace(uint8_t* bytes, size_t count, size_
   assert(InPlace());
   kept = 0;
   if (count == 0) return {};
+  if (!options_.marked && !options_.discardNull) {
+    kept = count;
+    return {};
+  }
   if (options_.discardNull) {
     size_t out = 0;
     const TReceiveMarks marks = Run(bytes, count, [&](uint8_t c) { bytes[out++] = c; });

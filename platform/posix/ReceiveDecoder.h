@@ -2,7 +2,8 @@
 // Our receive path's view of the driver's byte marks. With PARMRK the driver hands over a byte
 // received with a parity or framing error as 0xFF 0x00 byte, a break as 0xFF 0x00 0x00 and a
 // data byte 0xFF doubled; this takes the marks out again, applies the record's replacement
-// character and NUL discarding, and says what the marks reported. Pure: no device.
+// character and NUL discarding, and says what the marks reported. Unmarked bytes (a line that
+// cannot have errors) are all data. Pure: no device.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@ class TReceiveDecoder {
     bool replaceErrors = false;  // a bad byte becomes errorChar instead of keeping its value
     uint8_t errorChar = 0;
     bool discardNull = false;  // NUL data bytes are dropped
+    bool marked = true;        // the driver marks bytes (PARMRK); without, every byte is data
   };
 
   void SetOptions(const TOptions& options) { options_ = options; }

@@ -79,6 +79,9 @@ class TTermiosDevice final : public ComDevice {
   static void Begin(TOverlapped* ov);
   void Complete(TOverlapped* ov, int result, uint32_t done);
   int Await(TOverlapped& ov, uint32_t* done);
+  void WaitFinished(std::unique_lock<std::mutex>& lock, TOverlapped& ov);
+  void DriveRead(std::unique_lock<std::mutex>& lock, TOverlapped& ov);
+  void WakeCaller();
   bool InUse(const TOverlapped* ov) const;
   void Wake();
   void WakeIfNeeded();
@@ -116,6 +119,7 @@ class TTermiosDevice final : public ComDevice {
   void AbortTransfers(std::deque<TTransfer>& transfers, int error);
 
   // --- line state (LineControl.cpp)
+  void Unmark(TTermiosFlags& flags) const;
   int ApplyLine(const TTermiosFlags& flags, const TLineOptions& options);
   int ApplyPins(const TLineOptions& options);
   int SetModemBits(int bits, bool on);
@@ -135,6 +139,11 @@ class TTermiosDevice final : public ComDevice {
   const int fd_;
   const int wakeFd_;
   int timerFd_ = -1;  // rings at a deadline that came after the service thread began to poll
+  int callerWakeFd_ = -1;  // ends the poll of a caller that waits for its read itself
+  // The read whose caller polls the device itself, so its bytes reach it without a hop through
+  // the service thread; whoever else finishes that read wakes the caller.
+  const TOverlapped* driven_ = nullptr;
+  bool callerReads_ = false;  // a caller takes the input: the service thread does not poll for it
   std::mutex mutex_;
   std::condition_variable completed_;
 

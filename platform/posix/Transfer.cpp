@@ -49,18 +49,70 @@ void TTermiosDevice::Complete(TOverlapped* ov, int result, uint32_t done) {
   if (ov->hEvent) ov->hEvent->Set();
   ov->Internal.store(result);
   completed_.notify_all();
+  if (ov == driven_) WakeCaller();
 }
 
 int TTermiosDevice::Await(TOverlapped& ov, uint32_t* done) {
   std::unique_lock lock(mutex_);
-  completed_.wait(lock, [&] { return ov.Internal.load() != kIoPending; });
+  WaitFinished(lock, ov);
   if (done) *done = ov.InternalHigh.load();
   return ov.Internal.load();
+}
+
+void TTermiosDevice::WaitFinished(std::unique_lock<std::mutex>& lock, TOverlapped& ov) {
+  while (ov.Internal.load() == kIoPending) {
+    // A thread waiting for the read being served watches the device itself: the bytes then
+    // reach it straight from the driver instead of through the service thread's wake-up, a
+    // hop that costs as much as the whole wait on a busy machine. Any other wait, and a
+    // second thread waiting meanwhile, is woken when the operation ends.
+    if (callerWakeFd_ < 0 || callerReads_ || gone_ || reads_.empty() || reads_.front().ov != &ov) {
+      completed_.wait(lock);
+      continue;
+    }
+    DriveRead(lock, ov);
+  }
+}
+
+void TTermiosDevice::DriveRead(std::unique_lock<std::mutex>& lock, TOverlapped& ov) {
+  // The service thread leaves the input to this thread from its next poll on; it is not woken
+  // for that, so it may share the first bytes, but not the many reads of a long transfer.
+  callerReads_ = true;
+  while (ov.Internal.load() == kIoPending) {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {callerWakeFd_, POLLIN, 0}};
+    const int timeout = PollTimeout(NextDeadline());
+    driven_ = &ov;
+    lock.unlock();
+    const int n = poll(fds, 2, timeout);
+    lock.lock();
+    driven_ = nullptr;
+    uint64_t count;
+    while ((fds[1].revents & POLLIN) && read(callerWakeFd_, &count, sizeof count) < 0 &&
+           errno == EINTR) {
+    }
+    if (n < 0 && errno != EINTR) {
+      // Nothing to learn from the device: the service thread finishes the read.
+      callerReads_ = false;
+      WakeIfNeeded();
+      completed_.wait(lock, [&] { return ov.Internal.load() != kIoPending; });
+      return;
+    }
+    // The service thread may have finished the read meanwhile; otherwise this takes what came,
+    // ends it at its time-out, or finds the hang-up.
+    if (ov.Internal.load() == kIoPending) ProgressReceive(Clock::now(), true);
+  }
+  callerReads_ = false;
+  WakeIfNeeded();
 }
 
 void TTermiosDevice::Wake() {
   const uint64_t one = 1;
   while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void TTermiosDevice::WakeCaller() {
+  const uint64_t one = 1;
+  while (write(callerWakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
@@ -72,7 +124,7 @@ bool TTermiosDevice::NeedsWake() {
   // A service thread that is not in its poll looks at everything again before it polls. One
   // that is only needs waking when it would sleep past a deadline or miss what the device does.
   if (!polling_) return false;
-  const bool wantIn = !gone_ && queue_.size() < capacity_;
+  const bool wantIn = !gone_ && queue_.size() < capacity_ && !callerReads_;
   const auto next = NextDeadline();
   const bool sooner = next && (!polledDeadline_ || *next < *polledDeadline_);
   if (!(wantIn && !polledIn_) && !(wantOutput_ && !polledOut_)) {
@@ -118,7 +170,7 @@ int TTermiosDevice::GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wa
   // The event is set a moment before the status, both under the lock: a caller woken by the
   // event finds the status there once it holds the lock.
   std::unique_lock lock(mutex_);
-  if (wait) completed_.wait(lock, [&] { return ov->Internal.load() != kIoPending; });
+  if (wait) WaitFinished(lock, *ov);
   const int result = ov->Internal.load();
   if (result == kIoPending) return kIoIncomplete;
   if (done) *done = ov->InternalHigh.load();
@@ -220,7 +272,11 @@ int TTermiosDevice::PurgeComm(uint32_t flags) {
   }
   if (flags & PURGE_TXCLEAR) {
     priorityChar_.reset();
-    if (tcflush(fd_, TCOFLUSH) != 0) return errno;
+    // A pseudo-terminal passes written bytes on a moment after taking them, and its flush
+    // drops them still: it would take back writes that were reported sent, the last frame
+    // before a Close among them. Our writes finish only once the driver holds none of their
+    // bytes, so on a real line nothing reported sent is ever in what the flush clears.
+    if (!pseudoTerminal_ && tcflush(fd_, TCOFLUSH) != 0) return errno;
   }
   Wake();
   return 0;
@@ -272,7 +328,7 @@ void TTermiosDevice::ServiceLoop() {
     if (!gone_) {
       // A device is watched even with a full queue: a hang-up is reported whatever is asked.
       fds[1].fd = fd_;
-      if (queue_.size() < capacity_) fds[1].events |= POLLIN;
+      if (queue_.size() < capacity_ && !callerReads_) fds[1].events |= POLLIN;
       if (wantOutput_) fds[1].events |= POLLOUT;
     }
     polledDeadline_ = NextDeadline();

@@ -302,6 +302,10 @@ TEST(ReceiveDecoder, Marks) {
       {"bad NUL with checking", check, Bytes({0xFF, 0, 0}), Bytes({0}), 1, 0},
       {"NUL discarded", noNull, Bytes({0, 'a', 0}), Bytes({'a'}), 0, 0},
       {"replaced NUL kept", {true, true, 0, true}, Bytes({0xFF, 0, 'z', 0}), Bytes({0}), 1, 0},
+      {"unmarked: all data", {true, true, '?', false, false}, Bytes({0xFF, 0, 0, 0xFF, 0xFF}),
+       Bytes({0xFF, 0, 0, 0xFF, 0xFF}), 0, 0},
+      {"unmarked: NULs discarded", {false, false, 0, true, false}, Bytes({0xFF, 0, 'a'}),
+       Bytes({0xFF, 'a'}), 0, 0},
   };
   for (const Row& row : rows) {
     TReceiveDecoder decoder;
@@ -311,6 +315,14 @@ TEST(ReceiveDecoder, Marks) {
     EXPECT_EQ(out, row.data) << row.what;
     EXPECT_EQ(marks.errors, row.errors) << row.what;
     EXPECT_EQ(marks.breaks, row.breaks) << row.what;
+    TReceiveDecoder inPlace;
+    inPlace.SetOptions(row.options);
+    std::vector<uint8_t> buffer = row.raw;
+    size_t kept = 0;
+    const TReceiveMarks same = inPlace.DecodeInPlace(buffer.data(), buffer.size(), kept);
+    buffer.resize(kept);
+    EXPECT_EQ(buffer, row.data) << row.what << ", in place";
+    EXPECT_EQ(same.errors + same.breaks, row.errors + row.breaks) << row.what << ", in place";
   }
 }
 

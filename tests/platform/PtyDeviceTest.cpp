@@ -3,12 +3,18 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -296,6 +302,32 @@ TEST_F(PtyDevice, PurgeClearsTheInputQueue) {
   EXPECT_EQ(ReadNow(20), "new");
 }
 
+TEST_F(PtyDevice, ClearingTheOutputKeepsWhatWritesReportedSent) {
+  // A pseudo-terminal takes a write at once but hands it to the far end a moment later; the
+  // driver's flush would still drop it then. Closing a port clears the output, so without
+  // care the last frame before a disconnect went missing. Many rounds, to meet that moment.
+  std::string sent;
+  for (int i = 0; i < 300; ++i) {
+    const std::string frame = "f" + std::to_string(i) + ";";
+    uint32_t done = 0;
+    ASSERT_EQ(device->WriteFile(frame.data(), static_cast<uint32_t>(frame.size()), &done, nullptr),
+              0);
+    ASSERT_EQ(done, frame.size());
+    ASSERT_EQ(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR), 0);
+    sent += frame;
+    device.reset();
+    int error = -1;
+    device = OpenComDevice(pty.Path(), error);
+    ASSERT_TRUE(device) << error;
+  }
+  const auto got = pty.Receive(sent.size(), 5s);
+  const std::string received(got.begin(), got.end());
+  const auto [lost, _] = std::mismatch(sent.begin(), sent.end(), received.begin(), received.end());
+  EXPECT_EQ(received.size(), sent.size())
+      << "lost from \"" << std::string(lost, std::min(lost + 8, sent.end())) << "\" on";
+  EXPECT_EQ(received, sent);
+}
+
 TEST_F(PtyDevice, CancelIoEndsOneTransferAndTakesNothing) {
   ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0)), 0);
   Record a, b;
@@ -313,6 +345,90 @@ TEST_F(PtyDevice, CancelIoEndsOneTransferAndTakesNothing) {
   ASSERT_TRUE(b.Signalled(10000));
   EXPECT_EQ(device->GetOverlappedResult(&b.ov, &done, false), 0);
   EXPECT_EQ(std::string(bufferB, done), "1234");
+}
+
+// A thread blocked in GetOverlappedResult for the read being served takes the bytes from the
+// driver itself. Whatever ends that read elsewhere must still wake it, and so must its own
+// time-out; a second waiter behind it gets its turn.
+class WaitingReader {
+ public:
+  WaitingReader(ComDevice& device, Record& record)
+      : thread_([&] {
+          tid_.store(static_cast<int>(gettid()));
+          uint32_t done = 0;
+          result_ = device.GetOverlappedResult(&record.ov, &done, true);
+          done_ = done;
+        }) {}
+  ~WaitingReader() {
+    if (thread_.joinable()) thread_.join();
+  }
+  // Asleep in its wait; only then does what follows test the wake-up rather than the start.
+  bool Asleep() const {
+    const int tid = tid_.load();
+    if (tid == 0) return false;
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    return paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'S';
+  }
+  std::pair<int, uint32_t> Outcome() {
+    thread_.join();
+    thread_ = std::thread();
+    return {result_, done_};
+  }
+
+ private:
+  std::atomic<int> tid_{0};
+  int result_ = -1;
+  uint32_t done_ = 0;
+  std::thread thread_;
+};
+
+TEST_F(PtyDevice, AWaiterTakingItsOwnBytesIsWokenByWhatEndsItsRead) {
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0)), 0);
+  char buffer[8], second[4];
+  uint32_t done = 0;
+  {  // the bytes in two pieces, then a second read's, while both threads wait
+    Record first, next;
+    ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &first.ov), kIoPending);
+    ASSERT_EQ(device->ReadFile(second, sizeof second, &done, &next.ov), kIoPending);
+    WaitingReader a(*device, first), b(*device, next);
+    ASSERT_TRUE(Eventually([&] { return a.Asleep() && b.Asleep(); }));
+    pty.Send("abc");
+    pty.Send("defgh1234");
+    EXPECT_EQ(a.Outcome(), std::make_pair(0, 8u));
+    EXPECT_EQ(b.Outcome(), std::make_pair(0, 4u));
+    EXPECT_EQ(std::string(buffer, 8) + std::string(second, 4), "abcdefgh1234");
+  }
+  {  // cancelled by another thread
+    Record r;
+    ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+    WaitingReader waiter(*device, r);
+    ASSERT_TRUE(Eventually([&] { return waiter.Asleep(); }));
+    ASSERT_EQ(device->CancelIo(&r.ov), 0);
+    EXPECT_EQ(waiter.Outcome().first, ECANCELED);
+  }
+  {  // its own time-out, with part of the count
+    ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 50)), 0);
+    Record r;
+    pty.Send("xy");
+    ASSERT_TRUE(Eventually([&] { return InQueue() == 2; }));
+    const auto start = Clock::now();
+    ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+    WaitingReader waiter(*device, r);
+    EXPECT_EQ(waiter.Outcome(), std::make_pair(0, 2u));
+    EXPECT_GE(Clock::now() - start, 50ms);
+  }
+  {  // the far end hangs up
+    ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0)), 0);
+    Record r;
+    ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
+    WaitingReader waiter(*device, r);
+    ASSERT_TRUE(Eventually([&] { return waiter.Asleep(); }));
+    pty.CloseMaster();
+    EXPECT_EQ(waiter.Outcome().first, EIO);
+  }
 }
 
 double CpuSeconds() {
