@@ -170,6 +170,14 @@ class ComDevice {
   // Waits for any event of the mask; *mask receives the events seen. Overlapped like ReadFile.
   // A SetCommMask while it waits completes it with *mask 0.
   virtual int WaitCommEvent(uint32_t* mask, TOverlapped* ov) = 0;
+
+  // Waits as WaitForMultipleObjects({&stop, ov.hEvent}, INFINITE) does, for a thread whose
+  // only work is that operation. A device may serve the operation from the waiting thread
+  // meanwhile, instead of waking it from another one.
+  virtual uint32_t WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
+    TEvent* waitList[] = {&stop, ov.hEvent};
+    return WaitForMultipleObjects(waitList, INFINITE);
+  }
 };
 
 // How a port gets its device: by name, giving the device or null with `error` set.

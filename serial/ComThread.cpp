@@ -52,7 +52,6 @@ void TComThread::Execute() {
   platform::TEvent completion(true, true);
   platform::TOverlapped ov;
   ov.hEvent = &completion;
-  platform::TEvent* waitList[] = {&stopEvent_, &completion};
   // The device writes the detected events here until the wait has ended, so it lives as long as
   // the loop, and a wait still pending is cancelled before it goes.
   uint32_t mask = 0;
@@ -74,10 +73,7 @@ void TComThread::Execute() {
       // A wait that cannot start (the device has gone) leaves the completion event signalled:
       // going round again would spin without end.
       if (start != 0 && start != platform::kIoPending) break;
-      if (platform::WaitForMultipleObjects(waitList, platform::INFINITE) !=
-          platform::WAIT_OBJECT_0 + 1) {
-        break;
-      }
+      if (device_.WaitStopOrCompletion(stopEvent_, ov) != platform::WAIT_OBJECT_0 + 1) break;
       uint32_t unused = 0;
       if (device_.GetOverlappedResult(&ov, &unused, false) != 0) continue;
       detectedEvents_ = IntToEvents(mask);

@@ -52,6 +52,7 @@ class TTermiosDevice final : public ComDevice {
   int TransmitCommChar(char c) override;
   int SetCommMask(uint32_t mask) override;
   int WaitCommEvent(uint32_t* mask, TOverlapped* ov) override;
+  uint32_t WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) override;
 
  private:
   struct TTransfer {
@@ -81,7 +82,19 @@ class TTermiosDevice final : public ComDevice {
   int Await(TOverlapped& ov, uint32_t* done);
   void WaitFinished(std::unique_lock<std::mutex>& lock, TOverlapped& ov);
   void DriveRead(std::unique_lock<std::mutex>& lock, TOverlapped& ov);
+  // One poll of a waiting thread that takes the input itself, until `until` if given.
+  struct TPolledInput {
+    bool failed = false;  // the device had nothing to tell: the service thread goes on alone
+    bool hungUp = false;
+    bool stopped = false;
+  };
+  TPolledInput PollForInput(std::unique_lock<std::mutex>& lock, TOverlapped& ov, TEvent* stop,
+                            std::optional<Clock::time_point> until);
+  std::optional<Clock::time_point> ReadDeadline() const;
   void WakeCaller();
+  void WakeCallerForRoom();
+  void EndDrive();
+  bool ServiceTakesInput(Clock::time_point now);
   bool InUse(const TOverlapped* ov) const;
   void Wake();
   void WakeIfNeeded();
@@ -143,7 +156,9 @@ class TTermiosDevice final : public ComDevice {
   // The read whose caller polls the device itself, so its bytes reach it without a hop through
   // the service thread; whoever else finishes that read wakes the caller.
   const TOverlapped* driven_ = nullptr;
-  bool callerReads_ = false;  // a caller takes the input: the service thread does not poll for it
+  bool drivenIn_ = false;  // its poll asks for input; without, room made later must wake it
+  bool callerTakesInput_ = false;  // a waiting thread polls for input, not the service thread
+  std::optional<Clock::time_point> handBackAt_;  // and, until then, will be back for it
   std::mutex mutex_;
   std::condition_variable completed_;
 

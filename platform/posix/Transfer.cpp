@@ -19,6 +19,8 @@ namespace {
 // The most taken from the driver at once into the queue; a read's own buffer takes any amount.
 constexpr size_t kChunk = 65536;
 constexpr auto kDrainBackoffLimit = std::chrono::milliseconds(200);
+// How long input stays with a thread that polled for it itself, after its wait ended.
+constexpr auto kHandBack = std::chrono::milliseconds(1);
 
 // Time-outs can add up to more than a clock can hold; thirty years is as good as never.
 Clock::time_point After(Clock::time_point now, uint64_t ms) {
@@ -65,7 +67,8 @@ void TTermiosDevice::WaitFinished(std::unique_lock<std::mutex>& lock, TOverlappe
     // reach it straight from the driver instead of through the service thread's wake-up, a
     // hop that costs as much as the whole wait on a busy machine. Any other wait, and a
     // second thread waiting meanwhile, is woken when the operation ends.
-    if (callerWakeFd_ < 0 || callerReads_ || gone_ || reads_.empty() || reads_.front().ov != &ov) {
+    if (callerWakeFd_ < 0 || callerTakesInput_ || gone_ || reads_.empty() ||
+        reads_.front().ov != &ov) {
       completed_.wait(lock);
       continue;
     }
@@ -76,38 +79,91 @@ void TTermiosDevice::WaitFinished(std::unique_lock<std::mutex>& lock, TOverlappe
 void TTermiosDevice::DriveRead(std::unique_lock<std::mutex>& lock, TOverlapped& ov) {
   // The service thread leaves the input to this thread from its next poll on; it is not woken
   // for that, so it may share the first bytes, but not the many reads of a long transfer.
-  callerReads_ = true;
+  callerTakesInput_ = true;
   while (ov.Internal.load() == kIoPending) {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {callerWakeFd_, POLLIN, 0}};
-    const int timeout = PollTimeout(NextDeadline());
-    driven_ = &ov;
-    lock.unlock();
-    const int n = poll(fds, 2, timeout);
-    lock.lock();
-    driven_ = nullptr;
-    uint64_t count;
-    while ((fds[1].revents & POLLIN) && read(callerWakeFd_, &count, sizeof count) < 0 &&
-           errno == EINTR) {
-    }
-    if (n < 0 && errno != EINTR) {
-      // Nothing to learn from the device: the service thread finishes the read.
-      callerReads_ = false;
-      WakeIfNeeded();
-      completed_.wait(lock, [&] { return ov.Internal.load() != kIoPending; });
-      return;
-    }
+    if (PollForInput(lock, ov, nullptr, ReadDeadline()).failed) break;
     // The service thread may have finished the read meanwhile; otherwise this takes what came,
     // ends it at its time-out, or finds the hang-up.
     if (ov.Internal.load() == kIoPending) ProgressReceive(Clock::now(), true);
   }
-  callerReads_ = false;
-  WakeIfNeeded();
+  EndDrive();
+  completed_.wait(lock, [&] { return ov.Internal.load() != kIoPending; });
+}
+
+TTermiosDevice::TPolledInput TTermiosDevice::PollForInput(std::unique_lock<std::mutex>& lock,
+                                                          TOverlapped& ov, TEvent* stop,
+                                                          std::optional<Clock::time_point> until) {
+  pollfd fds[3] = {{fd_, POLLIN, 0}, {callerWakeFd_, POLLIN, 0}, {-1, POLLIN, 0}};
+  if (stop) fds[2].fd = stop->Descriptor();
+  // A full queue takes nothing more: then only a hang-up is watched for.
+  if (InputRoom() == 0) fds[0].events = 0;
+  drivenIn_ = fds[0].events != 0;
+  driven_ = &ov;
+  lock.unlock();
+  const int n = poll(fds, 3, PollTimeout(until));
+  lock.lock();
+  driven_ = nullptr;
+  uint64_t count;
+  while ((fds[1].revents & POLLIN) && read(callerWakeFd_, &count, sizeof count) < 0 &&
+         errno == EINTR) {
+  }
+  TPolledInput polled;
+  polled.failed = n < 0 && errno != EINTR;
+  polled.hungUp = n > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL));
+  polled.stopped = n > 0 && (fds[2].revents & POLLIN);
+  return polled;
+}
+
+uint32_t TTermiosDevice::WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
+  {
+    // A comm-event wait on received bytes is served by the waiting thread itself, as a read
+    // is: the event thread then learns of a byte without a wake-up from the service thread,
+    // which keeps the deadlines and everything else.
+    std::unique_lock lock(mutex_);
+    const bool mine = callerWakeFd_ >= 0 && !callerTakesInput_ && !gone_ && wait_ &&
+                      wait_->ov == &ov && (commMask_ & (EV_RXCHAR | EV_RXFLAG | EV_RX80FULL));
+    if (mine) {
+      callerTakesInput_ = true;
+      while (ov.Internal.load() == kIoPending && !gone_) {
+        const TPolledInput polled = PollForInput(lock, ov, &stop, std::nullopt);
+        if (polled.failed || polled.stopped || ov.Internal.load() != kIoPending) break;
+        ProgressReceive(Clock::now());
+        if (polled.hungUp && !gone_) {
+          // As the service thread does: what came before the hang-up first, then it is gone.
+          Pull();
+          if (!gone_) Vanish(EIO);
+        }
+      }
+      EndDrive();
+    }
+  }
+  // Whatever ended the turns above, the events give the answer, by their own rules.
+  return ComDevice::WaitStopOrCompletion(stop, ov);
 }
 
 void TTermiosDevice::Wake() {
   const uint64_t one = 1;
   while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
   }
+}
+
+void TTermiosDevice::EndDrive() {
+  callerTakesInput_ = false;
+  // The thread that polled for input is most likely back in a moment, for the next read or
+  // event: the service thread polling for input meanwhile would wake beside it for every byte.
+  // Bytes that come meanwhile wait in the driver; a wait not served by its thread learns of
+  // them at the latest when the service thread takes the input back.
+  handBackAt_ = Clock::now() + kHandBack;
+  WakeIfNeeded();
+}
+
+bool TTermiosDevice::ServiceTakesInput(Clock::time_point now) {
+  if (handBackAt_ && now >= *handBackAt_) handBackAt_.reset();
+  return !callerTakesInput_ && !handBackAt_;
+}
+
+void TTermiosDevice::WakeCallerForRoom() {
+  if (driven_ && !drivenIn_ && !gone_ && InputRoom() > 0) WakeCaller();
 }
 
 void TTermiosDevice::WakeCaller() {
@@ -121,10 +177,12 @@ void TTermiosDevice::WakeIfNeeded() {
 }
 
 bool TTermiosDevice::NeedsWake() {
+  // A waiting thread that polls for input itself and found no room must learn of room made.
+  WakeCallerForRoom();
   // A service thread that is not in its poll looks at everything again before it polls. One
   // that is only needs waking when it would sleep past a deadline or miss what the device does.
   if (!polling_) return false;
-  const bool wantIn = !gone_ && queue_.size() < capacity_ && !callerReads_;
+  const bool wantIn = !gone_ && queue_.size() < capacity_ && ServiceTakesInput(Clock::now());
   const auto next = NextDeadline();
   const bool sooner = next && (!polledDeadline_ || *next < *polledDeadline_);
   if (!(wantIn && !polledIn_) && !(wantOutput_ && !polledOut_)) {
@@ -253,6 +311,7 @@ int TTermiosDevice::CancelIo(TOverlapped* ov) {
     wait_.reset();
     Complete(ov, ECANCELED, 0);
   }
+  WakeCallerForRoom();
   Wake();
   return 0;
 }
@@ -278,6 +337,7 @@ int TTermiosDevice::PurgeComm(uint32_t flags) {
     // bytes, so on a real line nothing reported sent is ever in what the flush clears.
     if (!pseudoTerminal_ && tcflush(fd_, TCOFLUSH) != 0) return errno;
   }
+  WakeCallerForRoom();
   Wake();
   return 0;
 }
@@ -302,6 +362,7 @@ int TTermiosDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
   // ours to size.
   (void)outQueue;
   CheckQueueLevel();
+  WakeCallerForRoom();
   Wake();
   return 0;
 }
@@ -328,7 +389,7 @@ void TTermiosDevice::ServiceLoop() {
     if (!gone_) {
       // A device is watched even with a full queue: a hang-up is reported whatever is asked.
       fds[1].fd = fd_;
-      if (queue_.size() < capacity_ && !callerReads_) fds[1].events |= POLLIN;
+      if (queue_.size() < capacity_ && ServiceTakesInput(now)) fds[1].events |= POLLIN;
       if (wantOutput_) fds[1].events |= POLLOUT;
     }
     polledDeadline_ = NextDeadline();
@@ -361,15 +422,23 @@ std::optional<Clock::time_point> TTermiosDevice::NextDeadline() const {
   const auto consider = [&](std::optional<Clock::time_point> t) {
     if (t && (!next || *t < *next)) next = t;
   };
-  if (!reads_.empty() && reads_.front().started) {
-    const TTransfer& read = reads_.front();
-    consider(read.deadline);
-    if (read.interval && read.done > 0) consider(read.lastByte + *read.interval);
-  }
+  consider(ReadDeadline());
   if (!writes_.empty() && writes_.front().started) consider(writes_.front().deadline);
   consider(drainAt_);
+  consider(handBackAt_);
   if (rtsRaised_) consider(rtsDropAt_);
   return next;
+}
+
+std::optional<Clock::time_point> TTermiosDevice::ReadDeadline() const {
+  if (reads_.empty() || !reads_.front().started) return std::nullopt;
+  const TTransfer& read = reads_.front();
+  std::optional<Clock::time_point> at = read.deadline;
+  if (read.interval && read.done > 0) {
+    const auto gap = read.lastByte + *read.interval;
+    if (!at || gap < *at) at = gap;
+  }
+  return at;
 }
 
 bool TTermiosDevice::HungUp() const {

@@ -1,8 +1,12 @@
 // Comm events of the terminal device on pseudo-terminal pairs: what each receive and transmit
 // event waits for, how a mask change or a hang-up ends a wait, and that waiting never takes
 // bytes away from a read.
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -169,6 +173,7 @@ TEST_F(CommEvents, AWaitingThreadNeverStealsFromReads) {
   ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY), 0);
   std::atomic<int> wakes{0};
   std::atomic<bool> stop{false}, waiting{false};
+  TEvent never(true, false);
   std::thread watcher([&] {
     TEvent own(true, false);
     TOverlapped record;
@@ -178,7 +183,8 @@ TEST_F(CommEvents, AWaitingThreadNeverStealsFromReads) {
       const int started = device->WaitCommEvent(&mask, &record);
       waiting = true;
       if (started != 0 && started != kIoPending) break;
-      if (WaitForSingleObject(own, INFINITE) != WAIT_OBJECT_0) break;
+      // As the event thread waits: the device may serve the wait from this thread.
+      if (device->WaitStopOrCompletion(never, record) != WAIT_OBJECT_0 + 1) break;
       uint32_t done = 0;
       if (device->GetOverlappedResult(&record, &done, false) == 0 && mask != 0) ++wakes;
     }
@@ -202,6 +208,76 @@ TEST_F(CommEvents, AWaitingThreadNeverStealsFromReads) {
   watcher.join();
   EXPECT_EQ(all, expected);
   EXPECT_GT(wakes.load(), 0);
+}
+
+// The event thread's wait, served by the waiting thread itself: it ends for bytes (which stay
+// queued), for the stop, when a read elsewhere makes room in a full queue, and on a hang-up.
+TEST_F(CommEvents, AWaitServedByItsOwnThreadEndsForEverythingThatShouldEndIt) {
+  TEvent stop(true, false);
+  std::atomic<int> tid{0};
+  const auto serve = [&] {
+    tid = 0;
+    auto waiting = std::async(std::launch::async, [&] {
+      tid = static_cast<int>(gettid());
+      return device->WaitStopOrCompletion(stop, ov);
+    });
+    EXPECT_TRUE(Eventually([&] { return ptytest::Asleep(tid.load()); }));
+    return waiting;
+  };
+  // A wait that does not end is ended by the mask, so that a failure does not hang the test.
+  const auto ended = [&](std::future<uint32_t>& f) {
+    if (f.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return true;
+    device->SetCommMask(0);
+    f.wait();
+    return false;
+  };
+  ASSERT_EQ(device->SetupComm(16, 16), 0);
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  {
+    // 40 bytes for a queue of 16: the rest stays in the driver until a read makes room. The
+    // first wait ends once the queue has taken its 16; the next has the full queue to wait on.
+    // First of all: no earlier served wait has left the service thread a time to look again.
+    ASSERT_EQ(StartWait(), kIoPending);
+    pty.Send(std::string(40, 'q'));
+    ASSERT_TRUE(Completed());
+    ASSERT_EQ(StartWait(), kIoPending);
+    auto waiting = serve();
+    EXPECT_EQ(ReadNow(16), std::string(16, 'q'));
+    ASSERT_TRUE(ended(waiting)) << "room was made, and nobody took the driver's bytes";
+    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(seen, EV_RXCHAR);
+    EXPECT_EQ(ReadNow(24) + ReadNow(24), std::string(24, 'q'));
+  }
+  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);  // forgets the arrivals the reads took
+  {
+    ASSERT_EQ(StartWait(), kIoPending);
+    auto waiting = serve();
+    pty.Send("abc");
+    ASSERT_TRUE(ended(waiting));
+    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(Result(), 0);
+    EXPECT_EQ(seen, EV_RXCHAR);
+    EXPECT_EQ(ReadNow(8), "abc");
+  }
+  {
+    ASSERT_EQ(StartWait(), kIoPending);
+    auto waiting = serve();
+    stop.Set();
+    ASSERT_TRUE(ended(waiting));
+    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0);
+    EXPECT_EQ(Result(), kIoIncomplete) << "the stop leaves the wait to its owner";
+    stop.Reset();
+    ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);  // ends it
+    ASSERT_TRUE(Completed());
+  }
+  {
+    ASSERT_EQ(StartWait(), kIoPending);
+    auto waiting = serve();
+    pty.CloseMaster();
+    ASSERT_TRUE(ended(waiting));
+    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(Result(), EIO);
+  }
 }
 
 }  // namespace

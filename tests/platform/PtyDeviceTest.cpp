@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -362,16 +361,7 @@ class WaitingReader {
   ~WaitingReader() {
     if (thread_.joinable()) thread_.join();
   }
-  // Asleep in its wait; only then does what follows test the wake-up rather than the start.
-  bool Asleep() const {
-    const int tid = tid_.load();
-    if (tid == 0) return false;
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t paren = line.rfind(')');
-    return paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'S';
-  }
+  bool Asleep() const { return ptytest::Asleep(tid_.load()); }
   std::pair<int, uint32_t> Outcome() {
     thread_.join();
     thread_ = std::thread();

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -102,6 +103,17 @@ inline bool Eventually(const std::function<bool()>& condition,
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+// Whether thread `tid` of this process sleeps (in a wait, a poll or on a lock). A test that
+// acts on another thread's wait checks this first, so it tests the wake-up rather than the start.
+inline bool Asleep(int tid) {
+  if (tid == 0) return false;
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t paren = line.rfind(')');
+  return paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'S';
 }
 
 // The line the panel uses: 19200 8N1, RTS around transmission, DTR off.
