@@ -3,7 +3,9 @@
 // (sized by SetupComm) that a service thread fills from the driver; reads take from it, so a
 // comm-event wait never takes bytes away from a read. Transfers that cannot finish at once go
 // on in the service thread, one poll() over the device and a wake-up descriptor, with the
-// deadlines the time-outs give. All state below is guarded by mutex_.
+// deadlines the time-outs give; a thread that waits for its read, or the event thread for
+// received bytes, polls the device itself meanwhile, so the bytes reach it without a hop
+// through the service thread. All state below is guarded by mutex_.
 
 #include <chrono>
 #include <condition_variable>
