@@ -44,6 +44,8 @@ write("fuzz_receive_decoder", "marked",
       bytes([0x07, ord("?"), 5, 1, 0, ord("A"), 1, 0xFF, 2, 0, 3, ord("x"), 0, 0, 3, 0]))
 write("fuzz_receive_decoder", "marked-no-parity",
       bytes([0x00, 0, 1, 1, 0, 0xFF, 2, 0, 0, 0, 1, 0xFF, 2, 0]))
+# A pseudo-terminal's bytes are not marked: what looks like a mark is data.
+write("fuzz_receive_decoder", "unmarked", bytes([0x0C, 0, 2, 0]) + b"A\xff\x00\x00B\xff\xff\x00")
 
 
 # --- fuzz_frame_reader: cut seed, then the stream from the panel.
