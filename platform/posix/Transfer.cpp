@@ -155,6 +155,8 @@ void TTermiosDevice::EndDrive() {
   // them at the latest when the service thread takes the input back.
   handBackAt_ = Clock::now() + kHandBack;
   WakeIfNeeded();
+  // A read that waited for this thread to be done with the input may poll for it now.
+  completed_.notify_all();
 }
 
 bool TTermiosDevice::ServiceTakesInput(Clock::time_point now) {
