@@ -43,10 +43,10 @@ void FlushChanged(TMainForm& form) {
 // A telemetry bar takes the field as it came; the edit beside it shows what the bar reads back.
 int32_t ShowTelemetry(TMainForm& form, TelemetryId id, int32_t value) {
   const protocol::TelemetryInfo& info = protocol::Info(id);
-  auto& bar = form.Control<TProgressBar>(std::string(info.bar));
+  auto& bar = form.Control<TProgressBar>(info.bar);
   bar.SetPosition(value);
   const int32_t shown = bar.Position();
-  form.Control<TEdit>(std::string(info.edit)).SetText(protocol::FormatTelemetry(id, shown));
+  form.Control<TEdit>(info.edit).SetText(protocol::FormatTelemetry(id, shown));
   return shown;
 }
 

@@ -130,6 +130,7 @@ TMainForm::TMainForm(platform::ComDeviceOpener opener)
       Button5(Get<TButton>(controls_, "Button5")),
       Lsr(Get<TLabel>(controls_, "Lsr")),
       Lcpb(Get<TLabel>(controls_, "Lcpb")) {
+  for (const auto& c : controls_) byName_.emplace(c->Name(), c.get());  // the first of a name
   for (const protocol::ParameterInfo& p : protocol::kParameters) {
     sliders_[Index(p.id)] = &Get<TTrackBar>(controls_, std::string(p.slider));
     edits_[Index(p.id)] = &Get<TEdit>(controls_, std::string(p.edit));
@@ -171,11 +172,9 @@ TMainForm::TMainForm(platform::ComDeviceOpener opener)
 
 TMainForm::~TMainForm() = default;  // CP closes an open port as it goes
 
-TControl* TMainForm::FindControl(const std::string& name) const {
-  for (const auto& c : controls_) {
-    if (c->Name() == name) return c.get();
-  }
-  return nullptr;
+TControl* TMainForm::FindControl(std::string_view name) const {
+  const auto found = byName_.find(name);
+  return found == byName_.end() ? nullptr : found->second;
 }
 
 void TMainForm::FormCreate() {
@@ -186,7 +185,7 @@ void TMainForm::FormCreate() {
   PBfcor.SetBarColor(kNavy);
   ExchangeStep = protocol::kFirstStep;
   for (std::string_view name : protocol::kFormCreateWaitingEdits) {
-    Control<TEdit>(std::string(name)).SetText(std::string(protocol::kWaitingText));
+    Control<TEdit>(name).SetText(std::string(protocol::kWaitingText));
   }
 }
 
@@ -219,7 +218,7 @@ void TMainForm::Button1Click() {
 void TMainForm::Button2Click() {
   ExchangeStep = protocol::kFirstStep;
   for (std::string_view name : protocol::kReadButtonWaitingEdits) {
-    Control<TEdit>(std::string(name)).SetText(std::string(protocol::kWaitingText));
+    Control<TEdit>(name).SetText(std::string(protocol::kWaitingText));
   }
 }
 

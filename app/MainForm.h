@@ -7,8 +7,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/controls/Control.h"
@@ -52,9 +54,9 @@ class TMainForm {
   std::function<void()> OnCloseRequest;
 
   // Every control by name, as the layout table names them.
-  TControl* FindControl(const std::string& name) const;
+  TControl* FindControl(std::string_view name) const;
   template <typename T>
-  T& Control(const std::string& name) const {
+  T& Control(std::string_view name) const {
     return dynamic_cast<T&>(*FindControl(name));
   }
   TTrackBar& Slider(protocol::ParamId id) const { return *sliders_[Index(id)]; }
@@ -102,6 +104,8 @@ class TMainForm {
   void TimerTick();  // Timer1's tick: the cycle, held while its error is shown
   bool holdingCycle_ = false;
 
+  // Looked up on every telemetry reply and Read click, so kept sorted rather than searched.
+  std::map<std::string, TControl*, std::less<>> byName_;
   std::array<TTrackBar*, 13> sliders_{};
   std::array<TEdit*, 13> edits_{};
   std::array<TGeneratorParameter, 13> parameters_{};

@@ -89,7 +89,7 @@ void RunFaulty(sim::Options options, int ticks, const char* what) {
     rig.Tick();
     if (i % 97 == 0) {
       for (const auto& t : protocol::kTelemetry) {
-        const std::string text = rig.form.Control<TEdit>(std::string(t.edit)).Text();
+        const std::string text = rig.form.Control<TEdit>(t.edit).Text();
         ASSERT_TRUE(sent.Allowed(t.id, text)) << what << ": " << t.edit << " shows " << text;
       }
     }

@@ -23,7 +23,7 @@ TEST(Form, StartsBuiltAndWaiting) {
   FormRig rig;
   TMainForm& f = rig.form;
   for (std::string_view name : protocol::kFormCreateWaitingEdits) {
-    EXPECT_EQ(f.Control<TEdit>(std::string(name)).Text(), "waiting.......") << name;
+    EXPECT_EQ(f.Control<TEdit>(name).Text(), "waiting.......") << name;
   }
   for (const auto& p : protocol::kParameters) {
     EXPECT_FALSE(f.Parameter(p.id).Changed) << p.slider;
@@ -254,7 +254,7 @@ TEST(Buttons, ReadRestartsAndRefillsWaitingExceptUsPower) {
   rig.form.Button2.Click();
   EXPECT_EQ(rig.form.ExchangeStep, 0);
   for (std::string_view name : protocol::kReadButtonWaitingEdits) {
-    EXPECT_EQ(rig.form.Control<TEdit>(std::string(name)).Text(), "waiting.......") << name;
+    EXPECT_EQ(rig.form.Control<TEdit>(name).Text(), "waiting.......") << name;
   }
   EXPECT_EQ(rig.form.ParamEdit(ParamId::usp).Text(), "500");
   rig.TakeFrames();
