@@ -107,7 +107,9 @@ TTermiosDevice::~TTermiosDevice() {
 }  // namespace posix
 
 std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
-  if (name.empty()) {
+  // The system takes a path only up to its first NUL: a name holding one would open another
+  // device than the one named.
+  if (name.empty() || name.find('\0') != std::string::npos) {
     error = ENOENT;
     return nullptr;
   }

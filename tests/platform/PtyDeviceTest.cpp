@@ -107,6 +107,13 @@ TEST(PtyOpen, MissingDeviceFailsWithItsError) {
   EXPECT_EQ(error, ENOENT);
   EXPECT_FALSE(OpenComDevice("", error));
   EXPECT_EQ(error, ENOENT);
+
+  // A name with a NUL in it names no device; the part before the NUL must not be opened.
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  EXPECT_FALSE(OpenComDevice(pty.Path() + std::string("\0x", 2), error));
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_TRUE(OpenComDevice(pty.Path(), error)) << error;
 }
 
 TEST_F(PtyDevice, LineIsRawWithNoEcho) {
