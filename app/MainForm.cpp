@@ -130,7 +130,6 @@ TMainForm::TMainForm(platform::ComDeviceOpener opener)
       Button5(Get<TButton>(controls_, "Button5")),
       Lsr(Get<TLabel>(controls_, "Lsr")),
       Lcpb(Get<TLabel>(controls_, "Lcpb")) {
-  for (const auto& c : controls_) byName_.emplace(c->Name(), c.get());  // the first of a name
   for (const protocol::ParameterInfo& p : protocol::kParameters) {
     sliders_[Index(p.id)] = &Get<TTrackBar>(controls_, std::string(p.slider));
     edits_[Index(p.id)] = &Get<TEdit>(controls_, std::string(p.edit));
@@ -173,8 +172,10 @@ TMainForm::TMainForm(platform::ComDeviceOpener opener)
 TMainForm::~TMainForm() = default;  // CP closes an open port as it goes
 
 TControl* TMainForm::FindControl(std::string_view name) const {
-  const auto found = byName_.find(name);
-  return found == byName_.end() ? nullptr : found->second;
+  for (const auto& c : controls_) {
+    if (c->Name() == name) return c.get();
+  }
+  return nullptr;
 }
 
 void TMainForm::FormCreate() {

@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -104,8 +103,6 @@ class TMainForm {
   void TimerTick();  // Timer1's tick: the cycle, held while its error is shown
   bool holdingCycle_ = false;
 
-  // Looked up on every telemetry reply and Read click, so kept sorted rather than searched.
-  std::map<std::string, TControl*, std::less<>> byName_;
   std::array<TTrackBar*, 13> sliders_{};
   std::array<TEdit*, 13> edits_{};
   std::array<TGeneratorParameter, 13> parameters_{};
