@@ -46,6 +46,9 @@ class SyncAsync {
     // A kept record still tells of its last transfer; a transfer of nothing must read as 0.
     async_->Kind = okWrite;
     MarkUnused(*async_);
+    // Nobody waits on this record's event, so it has none: the device then spends no system
+    // calls setting and clearing it, two for every transfer.
+    async_->Overlapped.hEvent = nullptr;
   }
   ~SyncAsync() {
     port_.EndAsync(*async_);
@@ -428,7 +431,15 @@ void TCustomComPort::EndAsync(TAsync& async) {
   // A record left by a device that is gone has nobody writing into it any more.
   if (async.Running() && handle_) {
     handle_->CancelIo(&async.Overlapped);
-    if (async.Running()) platform::WaitForSingleObject(async.Event, platform::INFINITE);
+    // Until the status is in: the device sets the event a moment before it stores the status,
+    // its last touch of the record. A record without an event is waited for through the device.
+    while (async.Running()) {
+      if (platform::TEvent* event = async.Overlapped.hEvent) {
+        platform::WaitForSingleObject(*event, platform::INFINITE);
+      } else {
+        handle_->GetOverlappedResult(&async.Overlapped, nullptr, true);
+      }
+    }
   }
   async.DataCopy.reset();
   async.DataSize = 0;
