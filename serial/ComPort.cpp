@@ -431,15 +431,9 @@ void TCustomComPort::EndAsync(TAsync& async) {
   // A record left by a device that is gone has nobody writing into it any more.
   if (async.Running() && handle_) {
     handle_->CancelIo(&async.Overlapped);
-    // Until the status is in: the device sets the event a moment before it stores the status,
-    // its last touch of the record. A record without an event is waited for through the device.
-    while (async.Running()) {
-      if (platform::TEvent* event = async.Overlapped.hEvent) {
-        platform::WaitForSingleObject(*event, platform::INFINITE);
-      } else {
-        handle_->GetOverlappedResult(&async.Overlapped, nullptr, true);
-      }
-    }
+    // Until the status is in, its last touch of the record: the event is set a moment before
+    // it, and a synchronous transfer's record has none. The device's own wait covers both.
+    while (async.Running()) handle_->GetOverlappedResult(&async.Overlapped, nullptr, true);
   }
   async.DataCopy.reset();
   async.DataSize = 0;
