@@ -29,6 +29,10 @@ constexpr uint8_t kOneStop = 0, kOneAndHalfStop = 1, kTwoStop = 2;
 // tell later), and with parity checking on, a bad byte keeps its value unless a replacement
 // is asked for, where the plain driver would hand over a NUL.
 constexpr uint32_t kRawInput = PARMRK;
+// The device is read without blocking, and VMIN 1 makes an empty read say so (EAGAIN): with 0
+// it would return nothing, as a hang-up does, and every empty read would need a poll to tell
+// the two apart.
+constexpr uint8_t kVmin = 1;
 
 }  // namespace
 
@@ -44,7 +48,7 @@ void MakeRaw(TTermiosFlags& flags, uint32_t currentCflag) {
   flags.oflag = 0;
   flags.lflag = 0;
   flags.cflag = (currentCflag & ~static_cast<uint32_t>(CBAUD | CIBAUD)) | CREAD | CLOCAL;
-  flags.vmin = 0;
+  flags.vmin = kVmin;
   flags.vtime = 0;
 }
 
@@ -102,7 +106,7 @@ int DcbToTermios(const TDCB& dcb, TTermiosFlags& flags, TLineOptions& options) {
   if (hardwareFlow) t.cflag |= CRTSCTS;
   o.hardwareFlow = hardwareFlow;
 
-  t.vmin = 0;
+  t.vmin = kVmin;
   t.vtime = 0;
   t.vstart = static_cast<uint8_t>(dcb.XonChar);
   t.vstop = static_cast<uint8_t>(dcb.XoffChar);

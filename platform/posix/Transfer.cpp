@@ -385,7 +385,12 @@ void TTermiosDevice::ServiceLoop() {
   bool noInput = false;
   while (!stopping_) {
     const auto now = Clock::now();
-    ProgressReceive(now, false, noInput);
+    // While a caller watches the input, the driver's bytes are its to take: this thread reading
+    // them too would only finish the caller's read from here and wake it for that. A read that
+    // runs out of time now still gets what came before it is ended.
+    const auto readDeadline = ReadDeadline();
+    const bool readDue = readDeadline && now >= *readDeadline;
+    ProgressReceive(now, false, noInput || (!ServiceTakesInput(now) && !readDue));
     ProgressTransmit(now);
     pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}, {timerFd_, POLLIN, 0}};
     if (!gone_) {
@@ -565,9 +570,9 @@ TTermiosDevice::TPulled TTermiosDevice::Pull() {
       if (direct->done < direct->count) continue;
       return TPulled::kReadFilled;
     }
-    // With VMIN and VTIME 0 an empty read is "nothing there"; only the poll flags tell a
-    // hang-up, and then it must not be taken for an idle line again and again. A caller asks
-    // too: the read it starts right after a hang-up must fail, not wait for the service thread.
+    // An empty line answers EAGAIN (VMIN is 1): nothing read is the end of the line, which the
+    // poll flags confirm before it is taken for a hang-up. A caller's read finds it too: one
+    // started right after a hang-up must fail, not wait for the service thread.
     if (n == 0) {
       if (HungUp()) Vanish(EIO);
       return TPulled::kDrained;

@@ -45,7 +45,7 @@ TEST(LineConfig, RawModeWhateverTheRecord) {
   EXPECT_EQ(m.flags.oflag & OPOST, 0u);
   EXPECT_EQ(m.flags.iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF | BRKINT), 0u);
   EXPECT_EQ(m.flags.cflag & (CREAD | CLOCAL), static_cast<uint32_t>(CREAD | CLOCAL));
-  EXPECT_EQ(m.flags.vmin, 0);
+  EXPECT_EQ(m.flags.vmin, 1);
   EXPECT_EQ(m.flags.vtime, 0);
   EXPECT_EQ(m.options.speedCode, std::optional<uint32_t>(B19200));
   EXPECT_EQ(m.options.dtr, TPinControl::pcOff);

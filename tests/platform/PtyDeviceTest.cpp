@@ -122,7 +122,7 @@ TEST_F(PtyDevice, LineIsRawWithNoEcho) {
   EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
-  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VMIN], 1);
   EXPECT_EQ(t.c_cc[VTIME], 0);
   pty.Send("ping\n");
   EXPECT_EQ(ReadNow(5), "ping\n");
