@@ -240,8 +240,10 @@ int TTermiosDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
         static_cast<uint32_t>(queue_.size() + static_cast<size_t>(std::max(inDriver, 0)));
     uint64_t out = priorityChar_ ? 1 : 0;
     for (const TTransfer& w : writes_) out += w.count - w.done;
+    // Once the driver's queue has been seen empty with nothing written since, it still is:
+    // only this device writes to the line.
     int outDriver = 0;
-    if (ioctl(fd_, TIOCOUTQ, &outDriver) == 0 && outDriver > 0)
+    if (txBusy_ && ioctl(fd_, TIOCOUTQ, &outDriver) == 0 && outDriver > 0)
       out += static_cast<uint64_t>(outDriver);
     stat->cbOutQue = static_cast<uint32_t>(std::min<uint64_t>(out, UINT32_MAX));
     stat->Flags = 0;

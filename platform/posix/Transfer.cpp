@@ -124,8 +124,9 @@ uint32_t TTermiosDevice::WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
                       wait_->ov == &ov && (commMask_ & (EV_RXCHAR | EV_RXFLAG | EV_RX80FULL));
     if (mine) {
       callerTakesInput_ = true;
+      TPolledInput polled;
       while (ov.Internal.load() == kIoPending && !gone_) {
-        const TPolledInput polled = PollForInput(lock, ov, &stop, std::nullopt);
+        polled = PollForInput(lock, ov, &stop, std::nullopt);
         if (polled.failed || polled.stopped || ov.Internal.load() != kIoPending) break;
         ProgressReceive(Clock::now());
         if (polled.hungUp && !gone_) {
@@ -135,6 +136,13 @@ uint32_t TTermiosDevice::WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
         }
       }
       EndDrive();
+      // Seen here under the lock, the completion has set its event already, and the last poll
+      // found no stop: the wait below would only confirm that. A signal it would consume is
+      // left to it.
+      if (!polled.failed && !polled.stopped && ov.Internal.load() != kIoPending &&
+          ov.hEvent && ov.hEvent->ManualReset()) {
+        return WAIT_OBJECT_0 + 1;
+      }
     }
   }
   // Whatever ended the turns above, the events give the answer, by their own rules.
