@@ -271,6 +271,22 @@ TEST_F(CommEvents, AWaitServedByItsOwnThreadEndsForEverythingThatShouldEndIt) {
     ASSERT_TRUE(Completed());
   }
   {
+    // The stop and a byte both there before the wait is served: the stop comes first, whoever
+    // takes the byte.
+    ASSERT_EQ(StartWait(), kIoPending);
+    stop.Set();
+    pty.Send("d");
+    ASSERT_TRUE(Eventually([&] { return InQueue() >= 1; }));
+    auto waiting =
+        std::async(std::launch::async, [&] { return device->WaitStopOrCompletion(stop, ov); });
+    ASSERT_TRUE(ended(waiting));
+    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0);
+    stop.Reset();
+    ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);  // ends it, if the byte did not
+    ASSERT_TRUE(Completed());
+    EXPECT_EQ(ReadNow(8), "d");
+  }
+  {
     ASSERT_EQ(StartWait(), kIoPending);
     auto waiting = serve();
     pty.CloseMaster();
