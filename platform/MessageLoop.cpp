@@ -131,7 +131,9 @@ void Synchronize(const std::function<void()>& call) {
     call();
     return;
   }
-  TEvent done(true, false);
+  // One event per worker thread, made once: a worker waits for one call at a time, and the
+  // wait consumes the signal (auto-reset), so the event is ready for its next call.
+  thread_local TEvent done(false, false);
   std::exception_ptr error;
   Queue().Push(TSyncCall{&call, &error, &done});
   WaitForSingleObject(done, INFINITE);

@@ -113,6 +113,29 @@ TEST_F(MessageLoopTest, WakeUpHookHearsEveryQueuedCall) {
   EXPECT_EQ(wakes, 3);
 }
 
+TEST_F(MessageLoopTest, EachCallOfAWorkerReturnsOnlyOnceItHasRun) {
+  // A worker's calls share one wait event: its second call must wait for its own run, not
+  // return on anything its first left behind.
+  TEvent queued(false, false);
+  SetWakeUpHook([&] { queued.Set(); });
+  std::atomic<int> ran{0};
+  int seen[2] = {0, 0};
+  std::thread worker([&] {
+    for (int& s : seen) {
+      Synchronize([&] { ++ran; });
+      s = ran.load();
+    }
+  });
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(WaitForSingleObject(queued, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(ProcessMessages(), 1u);
+  }
+  worker.join();
+  SetWakeUpHook({});
+  EXPECT_EQ(seen[0], 1);
+  EXPECT_EQ(seen[1], 2);
+}
+
 // A worker that hands the main thread a call while the main thread waits for it to end: the wait
 // serves the call, so neither waits on the other for ever.
 class DeliveringThread : public TThread {
