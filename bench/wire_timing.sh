@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Wire timing of the real panel: runs valtrex-sim with its trace and valtrex-panel on the offscreen
+# Wire timing of the real panel: runs valtrex-sim with its trace and the panel window (valtrex-panel-driver) on the offscreen
 # platform, connected to it, for SECONDS (default 60), then reports from the trace the tick period,
 # the start-up pass, the telemetry period and the panel's bytes per second, and puts the report
 # into bench/README.md between the wire-timing markers.
@@ -15,8 +15,8 @@ sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.1; done
 
-QT_QPA_PLATFORM=offscreen VALTREX_PANEL_AUTOCONNECT="$link" \
-  timeout --signal=TERM "$seconds" "$build/app/qt/valtrex-panel" >/dev/null 2>&1 || true
+QT_QPA_PLATFORM=offscreen timeout --signal=TERM "$seconds" \
+  "$build/tools/panel-driver/valtrex-panel-driver" --port "$link" >/dev/null 2>&1 || true
 kill $sim 2>/dev/null || true
 wait $sim 2>/dev/null || true
 here=$(cd "$(dirname "$0")" && pwd)

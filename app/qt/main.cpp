@@ -1,4 +1,5 @@
-// valtrex-panel: the Valtrex ultrasonic generator control panel.
+// valtrex-panel: the Valtrex ultrasonic generator control panel. It reads nothing from its
+// command line or environment: every action on the generator is the operator's.
 
 #include <QApplication>
 #include <exception>
@@ -6,7 +7,6 @@
 #include "app/qt/Edge.h"
 #include "app/qt/MainWindow.h"
 #include "app/qt/PanelApplication.h"
-#include "app/qt/Unattended.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -14,7 +14,6 @@ int main(int argc, char** argv) {
   try {
     app::TMainWindow window;
     window.show();
-    app::ApplyUnattendedEnvironment(window);
     QApplication::exec();
   } catch (...) {
     // A failure while the window is built or torn down is shown like any other; then the
