@@ -98,7 +98,10 @@ void ApplyRelease(TMainForm& form, const protocol::StatusReply& reply) {
 void ExchangeTick(TMainForm& form) {
   char buffer[100] = {};  // cleared before the port is even looked at
   if (!form.CP.Connected()) {
+    // Whatever closed the port, nobody knows what the generator does now: the lamp says the
+    // telemetry shown is old until a valid reply comes in again.
     form.Lcpb.SetVisible(true);
+    form.Sh.SetBrushColor(protocol::kColourPurple);
     return;
   }
   form.Lcpb.SetVisible(false);

@@ -256,6 +256,7 @@ void TMainForm::LosePort() {
     // The port is released whatever Close reports; the loss itself is what the operator sees.
   }
   Lcpb.SetVisible(true);
+  Sh.SetBrushColor(protocol::kColourPurple);  // the values shown are the last ones before the loss
 }
 
 void TMainForm::TimerTick() {

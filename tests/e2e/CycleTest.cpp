@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/protocol/ExchangeSteps.h"
 #include "app/protocol/GeneratorParameters.h"
 #include "app/protocol/Telemetry.h"
 #include "serial/ComThread.h"
@@ -153,26 +154,48 @@ TEST(PanelAgainstSimulator, FaultyRepliesAreHeldNeverShownAsErrors) {
   }
 }
 
+// The cable is pulled while the generator runs: one error, the lamp purple from the moment the
+// port is released (the values shown are old), the cycle frozen; after a reconnect the cycle
+// resumes where it was and the lamp waits for the new generator's first status reply.
 TEST(PanelAgainstSimulator, HangUpShowsOneErrorAndReconnectResumes) {
   sim::Options options;
-  options.hangupAfter = 6;
+  // The start-up pass and one round (17 frames), Start to both units (2), one more round (3).
+  options.hangupAfter = 22;
   SimRig rig(options);
   rig.Connect();
-  rig.Ticks(12);
+  rig.Ticks(22);
+  rig.form.Button4.Click();
+  rig.Ticks(3);  // steps 18 to 20: the status reply says running
+  ASSERT_EQ(rig.form.Sh.BrushColor(), protocol::kColourGreen);
+  const std::string shownPower = rig.form.Edc_power.Text();
+
+  // The line carries a few more frames; the read after the last one finds it gone.
+  for (int i = 0; i < 8 && rig.form.CP.Connected(); ++i) rig.Tick();
   EXPECT_EQ(rig.errors, std::vector<int>{serial::ecode::kReadFile});
   EXPECT_FALSE(rig.form.CP.Connected());
   EXPECT_TRUE(rig.form.Lcpb.Visible());
+  EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourPurple);
+  EXPECT_EQ(rig.form.Edc_power.Text(), shownPower);
   const int8_t frozen = rig.form.ExchangeStep;
   rig.Ticks(5);
   EXPECT_EQ(rig.form.ExchangeStep, frozen);
+  EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourPurple);
   EXPECT_EQ(rig.errors.size(), 1u);
 
-  rig.NewLine({});  // the cable is back
+  rig.NewLine({});  // the cable is back, to a generator that has not been started
   rig.Connect();
   rig.Ticks(2);
   EXPECT_TRUE(rig.form.CP.Connected());
   EXPECT_FALSE(rig.form.Lcpb.Visible());
-  EXPECT_EQ(rig.form.ExchangeStep, frozen + 2);
+  EXPECT_EQ(rig.form.ExchangeStep, protocol::NextExchangeStep(protocol::NextExchangeStep(frozen)));
+  // Only the new generator's status reply takes the lamp off purple.
+  int8_t turnedAt = -1;
+  for (int i = 0; i < 8 && rig.form.Sh.BrushColor() == protocol::kColourPurple; ++i) {
+    turnedAt = rig.form.ExchangeStep;
+    rig.Tick();
+  }
+  EXPECT_EQ(turnedAt, protocol::kFirstLoopStep + 2);
+  EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourRed);
   EXPECT_EQ(rig.errors.size(), 1u);
 }
 

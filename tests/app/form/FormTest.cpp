@@ -284,6 +284,47 @@ TEST(Faults, LostDeviceShowsOneErrorClosesAndResumesAtItsStep) {
   EXPECT_EQ(rig.TakeFrames(), std::vector<std::string>{"%01m\r"});  // step 6's query
 }
 
+// Once the line is lost nobody knows what the generator does: the lamp turns purple at once,
+// however the port went, and stays so until a valid status reply comes in again.
+TEST(Faults, LostPortTurnsTheLampPurpleUntilTheNextValidStatus) {
+  FormRig rig;
+  rig.Connect();
+  rig.Ticks(21);  // through step 20, which shows the running generator
+  ASSERT_EQ(rig.form.Sh.BrushColor(), protocol::kColourGreen);
+  const std::string shownCurrent = rig.form.Eacc.Text();
+
+  rig.line->SetFailure("ReadFile", EIO);
+  rig.Tick();
+  EXPECT_FALSE(rig.form.CP.Connected());
+  EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourPurple);
+  EXPECT_EQ(rig.form.Eacc.Text(), shownCurrent);  // the values stay; the lamp says they are old
+
+  rig.line->SetFailure("ReadFile", 0);
+  rig.Connect();
+  for (int step = rig.form.ExchangeStep; step != 20; step = rig.form.ExchangeStep) {
+    rig.Tick();
+    EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourPurple) << "after step " << step;
+  }
+  rig.Tick();
+  EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourGreen);
+
+  // A failed command write releases the port as well.
+  rig.line->SetFailure("WriteFile", EIO);
+  EXPECT_THROW(rig.form.Button4.Click(), serial::EComPort);
+  EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourPurple);
+  rig.line->SetFailure("WriteFile", 0);
+  rig.Connect();
+  rig.Ticks(4);
+  ASSERT_EQ(rig.form.Sh.BrushColor(), protocol::kColourGreen);
+
+  // And so does a Connect to a name that is not there: the port closes, the next tick shows it.
+  rig.Connect("no-such-port");
+  rig.Tick();
+  EXPECT_FALSE(rig.form.CP.Connected());
+  EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourPurple);
+  EXPECT_TRUE(rig.errors.size() == 1u && rig.errors[0] == serial::ecode::kReadFile);
+}
+
 TEST(Faults, ShortWriteKeepsTheChangeAndCountsAsALoss) {
   FormRig rig;
   rig.Connect();
