@@ -517,7 +517,8 @@ int32_t TCustomComPort::Read(void* buffer, int32_t count) {
 }
 
 int32_t TCustomComPort::WriteStrAsync(const std::string& text, TAsync* async) {
-  if (text.empty()) return 0;
+  // An empty text still goes through WriteAsync: the record must forget the transfer it served
+  // before, or its next wait reports that one again.
   return WriteAsync(text.data(), static_cast<int32_t>(text.size()), async);
 }
 
@@ -529,11 +530,8 @@ int32_t TCustomComPort::WriteStr(const std::string& text) {
 }
 
 int32_t TCustomComPort::ReadStrAsync(std::string& text, int32_t count, TAsync* async) {
-  if (count <= 0) {
-    text.clear();
-    return 0;
-  }
-  text.assign(static_cast<size_t>(count), '\0');
+  text.assign(static_cast<size_t>(std::max(count, 0)), '\0');
+  // A count of nothing still goes through ReadAsync, which marks the record unused.
   return ReadAsync(text.data(), count, async);
 }
 
