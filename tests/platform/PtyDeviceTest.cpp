@@ -1,5 +1,6 @@
 // The terminal device on pseudo-terminal pairs: opening, the line, transfers with their
 // time-outs, overlapped completion, purge and cancel, hang-up, queues and counts.
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -497,6 +498,29 @@ TEST_F(PtyDevice, InputBeyondTheQueueStaysInTheDriver) {
   ASSERT_EQ(device->ClearCommError(&errors, nullptr), 0);
   EXPECT_EQ(errors, 0u) << "no byte is lost, so there is no overflow";
   EXPECT_EQ(ReadNow(100), sent);
+  EXPECT_EQ(InQueue(), 0u);
+}
+
+TEST_F(PtyDevice, TheInputCountIsWhatAReadHandsOver) {
+  // NULs to be dropped stand in the driver's count, as a marked line's doubled 0xFF and its
+  // marks do; a read gives only the data.
+  TDCB dcb = PanelDcb();
+  dcb.Flags |= dcb::fNull;
+  ASSERT_EQ(device->SetCommState(dcb), 0);
+  ASSERT_EQ(device->SetupComm(16, 16), 0);
+  pty.Send(std::string(16, 'a') + std::string("\0\0b\0\0c", 6));
+  // The queue takes its 16; the rest stays in the driver.
+  const auto inDriver = [&] {
+    int n = -1;
+    return ioctl(pty.Slave(), FIONREAD, &n) == 0 ? n : -1;
+  };
+  ASSERT_TRUE(Eventually([&] { return inDriver() == 6; })) << inDriver();
+  const uint32_t counted = InQueue();
+  const std::string first = ReadNow(counted);
+  EXPECT_EQ(first.size(), counted) << "the count held bytes no read gives";
+  // Room made, what the driver holds is counted as data.
+  EXPECT_EQ(first.size() + InQueue(), 18u);
+  EXPECT_EQ(first + ReadNow(100), std::string(16, 'a') + "bc");
   EXPECT_EQ(InQueue(), 0u);
 }
 
