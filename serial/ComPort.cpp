@@ -517,7 +517,8 @@ int32_t TCustomComPort::Read(void* buffer, int32_t count) {
 }
 
 int32_t TCustomComPort::WriteStrAsync(const std::string& text, TAsync* async) {
-  if (text.empty()) return 0;
+  // An empty text still goes through WriteAsync: the record must forget the transfer it served
+  // before, or its next wait reports that one again.
   return WriteAsync(text.data(), static_cast<int32_t>(text.size()), async);
 }
 
@@ -529,11 +530,8 @@ int32_t TCustomComPort::WriteStr(const std::string& text) {
 }
 
 int32_t TCustomComPort::ReadStrAsync(std::string& text, int32_t count, TAsync* async) {
-  if (count <= 0) {
-    text.clear();
-    return 0;
-  }
-  text.assign(static_cast<size_t>(count), '\0');
+  text.assign(static_cast<size_t>(std::max(count, 0)), '\0');
+  // A count of nothing still goes through ReadAsync, which marks the record unused.
   return ReadAsync(text.data(), count, async);
 }
 
@@ -903,21 +901,22 @@ void TCustomComPort::WaitForEvent(TComEvents& events, platform::TEvent* stopEven
   // The device writes into mask until the wait has ended; it is ended before mask goes.
   uint32_t mask = 0;
   int error = device.WaitCommEvent(&mask, &ov);
-  bool came = false;
   if (error == 0 || error == platform::kIoPending) {
     const uint32_t r = platform::WaitForMultipleObjects(
         waitOn, timeout < 0 ? platform::INFINITE : static_cast<uint32_t>(timeout));
-    came = r == platform::WAIT_OBJECT_0;
-    const bool ok =
-        came || r == platform::WAIT_TIMEOUT || (stopEvent && r == platform::WAIT_OBJECT_0 + 1);
+    const bool ok = r == platform::WAIT_OBJECT_0 || r == platform::WAIT_TIMEOUT ||
+                    (stopEvent && r == platform::WAIT_OBJECT_0 + 1);
     error = ok ? 0 : (errno != 0 ? errno : EIO);
     // Clearing the mask ends a wait still pending; the cancel makes sure the device has let go.
     device.SetCommMask(0);
     device.CancelIo(&ov);
   }
   if (error != 0) RaiseComError(ecode::kWaitForEvent, error);
-  // A time-out or a stop is "nothing came", whatever the ended wait left behind.
-  events = came ? IntToEvents(mask) : TComEvents{};
+  // An event may complete the wait after the time-out or the stop, before the mask is cleared:
+  // it came all the same. A wait the clearing or the cancel ended holds no events.
+  uint32_t unused = 0;
+  const bool completed = device.GetOverlappedResult(&ov, &unused, false) == 0;
+  events = completed ? IntToEvents(mask) : TComEvents{};
 }
 
 // --- Do methods

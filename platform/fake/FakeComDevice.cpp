@@ -167,6 +167,13 @@ class FakeComDevice final : public ComDevice {
   }
 
   int SetCommMask(uint32_t mask) override {
+    std::function<void(uint32_t)> hook;
+    {
+      std::lock_guard lock(line_->mutex_);
+      hook = line_->maskHook_;
+    }
+    // Outside the lock: the hook raises events on the line.
+    if (hook) hook(mask);
     std::lock_guard lock(line_->mutex_);
     line_->Record("SetCommMask(" + std::to_string(mask) + ")");
     if (int error = line_->FailureOf("SetCommMask")) return error;
@@ -433,6 +440,11 @@ void FakeLine::RaiseCommEvent(uint32_t events) {
   pending_.erase(it);
   if (op.mask) *op.mask = seen;
   Finish(op, 0, 0);
+}
+
+void FakeLine::SetMaskHook(std::function<void(uint32_t mask)> hook) {
+  std::lock_guard lock(mutex_);
+  maskHook_ = std::move(hook);
 }
 
 ComDeviceOpener FakeOpener(std::shared_ptr<FakeLine> line) {

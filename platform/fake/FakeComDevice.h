@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -85,6 +86,9 @@ class FakeLine {
   // Waits (bounded) until the device has a pending comm-event wait, for tests of a worker.
   bool WaitForCommWait(std::chrono::milliseconds timeout) const;
   void RaiseCommEvent(uint32_t events);
+  // Runs at the start of every SetCommMask, with the new mask, before the device takes it: an
+  // event raised from here comes at exactly the moment the mask changes. Null for none.
+  void SetMaskHook(std::function<void(uint32_t mask)> hook);
 
  private:
   friend class FakeComDevice;
@@ -127,6 +131,7 @@ class FakeLine {
   uint32_t outputQueue_ = 0;
   uint32_t mask_ = 0;
   uint32_t raisedEvents_ = 0;
+  std::function<void(uint32_t)> maskHook_;
   bool holdWrites_ = false;
   bool holdReads_ = false;
   std::deque<Pending> pending_;

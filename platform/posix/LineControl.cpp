@@ -225,19 +225,40 @@ void TTermiosDevice::AddErrors(uint32_t flags) {
   }
 }
 
+size_t TTermiosDevice::WaitingInput(bool& wake) {
+  // The driver counts its bytes as it hands them over, a doubled 0xFF, the marks of bad bytes
+  // and breaks and the NULs to be dropped among them, and a read gives only the data. So what
+  // it holds is taken in first, as far as the queue has room, and counted once decoded.
+  int inDriver = 0;
+  if (ioctl(fd_, FIONREAD, &inDriver) != 0 || inDriver <= 0) return queue_.size();
+  if (InputRoom() > 0) {
+    ProgressReceive(Clock::now());
+    // Reads may have been served, or have new deadlines, which the service thread must learn.
+    wake = NeedsWake();
+    if (gone_ || ioctl(fd_, FIONREAD, &inDriver) != 0) inDriver = 0;
+  }
+  // Beyond a full queue the bytes stay in the driver, whose flow control then holds the sender
+  // back. They are counted where each is data as it stands; elsewhere once a read has made
+  // room for them, when they raise their own event.
+  size_t waiting = queue_.size();
+  const bool asTheyStand = decoder_.OneForOne() && (!options_.dsrSensitivity || DsrOn());
+  if (inDriver > 0 && asTheyStand) waiting += static_cast<size_t>(inDriver);
+  return waiting;
+}
+
 int TTermiosDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (gone_) return gone_;
+  bool wake = false;
+  // Counted first: the bytes taken in for the count may bring errors with them.
+  const size_t waiting = stat ? WaitingInput(wake) : 0;
   // Reading the counts clears the error flags, as the driver's own call does.
   SampleCounters();
   if (errors) *errors = errors_;
   errors_ = 0;
   abortedByError_ = false;
   if (stat) {
-    int inDriver = 0;
-    if (ioctl(fd_, FIONREAD, &inDriver) != 0) inDriver = 0;
-    stat->cbInQue =
-        static_cast<uint32_t>(queue_.size() + static_cast<size_t>(std::max(inDriver, 0)));
+    stat->cbInQue = static_cast<uint32_t>(std::min<size_t>(waiting, UINT32_MAX));
     uint64_t out = priorityChar_ ? 1 : 0;
     for (const TTransfer& w : writes_) out += w.count - w.done;
     // Once the driver's queue has been seen empty with nothing written since, it still is:
@@ -258,6 +279,8 @@ int TTermiosDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
     }
     if (priorityChar_) stat->Flags |= 0x40;  // a TransmitCommChar byte waits
   }
+  lock.unlock();
+  if (wake) Wake();
   return 0;
 }
 

@@ -34,6 +34,9 @@ class TReceiveDecoder {
   TReceiveMarks DecodeInPlace(uint8_t* bytes, size_t count, size_t& kept);
   // No mark is half seen, so DecodeInPlace needs no copy.
   bool InPlace() const { return state_ == kData; }
+  // Every byte the driver hands over is a data byte as it stands, so the driver's count of
+  // bytes is the count of data a read gives.
+  bool OneForOne() const { return !options_.marked && !options_.discardNull; }
   // Forgets a half-seen mark (the driver's queue was flushed).
   void Reset() { state_ = kData; }
 

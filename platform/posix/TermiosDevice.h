@@ -143,6 +143,8 @@ class TTermiosDevice final : public ComDevice {
   void RaiseRtsForSend();
   uint32_t SampleCounters();  // adds what changed to the error flags and returns it
   void AddErrors(uint32_t flags);
+  // The input a read would hand over now; `wake` when the service thread must look again.
+  size_t WaitingInput(bool& wake);
 
   // --- comm events (CommEvents.cpp)
   void RaiseEvents(uint32_t events);

@@ -326,6 +326,29 @@ TEST(ReceiveDecoder, Marks) {
   }
 }
 
+TEST(ReceiveDecoder, TheDriversCountIsTheDataCountOnlyWhenEveryByteIsData) {
+  // Doubled 0xFF, a bad byte, a break and NULs: whatever can change between driver and data.
+  const std::vector<uint8_t> raw = Bytes({'a', 0xFF, 0xFF, 0, 0xFF, 0, 'q', 0xFF, 0, 0, 'z'});
+  const struct {
+    const char* what;
+    TReceiveDecoder::TOptions options;
+  } rows[] = {
+      {"marked", {}},
+      {"marked, checked and replaced", {true, true, '?', false}},
+      {"marked, NULs discarded", {false, false, 0, true}},
+      {"unmarked", {false, false, 0, false, false}},
+      {"unmarked, checked and replaced", {true, true, '?', false, false}},
+      {"unmarked, NULs discarded", {false, false, 0, true, false}},
+  };
+  for (const auto& row : rows) {
+    TReceiveDecoder decoder;
+    decoder.SetOptions(row.options);
+    std::vector<uint8_t> out;
+    decoder.Decode(raw.data(), raw.size(), out);
+    EXPECT_EQ(decoder.OneForOne(), out == raw) << row.what;
+  }
+}
+
 TEST(ReceiveDecoder, MarkSplitOverReads) {
   TReceiveDecoder decoder;
   decoder.SetOptions({true, true, '#', false});

@@ -1,5 +1,8 @@
 // The terminal device on pseudo-terminal pairs: opening, the line, transfers with their
 // time-outs, overlapped completion, purge and cancel, hang-up, queues and counts.
+#include <grp.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -10,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -99,6 +103,45 @@ TEST(PtyOpen, SecondOpenOfTheSameDeviceIsBusy) {
   first.reset();
   auto again = OpenComDevice(pty.Path(), error);
   EXPECT_TRUE(again) << error;
+}
+
+TEST(PtyOpen, AnotherUserMeetsTheExclusiveMode) {
+  // Root opens a line in exclusive mode all the same, and the lock alone keeps other processes
+  // of this port out: only an unprivileged opener that does not take the lock shows the mode.
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to give the line to another user";
+  const passwd* user = getpwnam("nobody");
+  if (!user) GTEST_SKIP() << "no user 'nobody' to open the line as";
+  const uid_t uid = user->pw_uid;
+  const gid_t gid = user->pw_gid;
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_EQ(fchown(pty.Slave(), uid, gid), 0) << std::strerror(errno);
+  const std::string path = pty.Path();
+  // A plain open as that user, in a child process: 0 when it opened, else its error.
+  constexpr int kNoUser = 255;
+  const auto openAsUser = [&] {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) std::_Exit(kNoUser);
+      const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      if (fd < 0) std::_Exit(errno == 0 || errno >= kNoUser ? kNoUser - 1 : errno);
+      close(fd);
+      std::_Exit(0);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  };
+
+  const int free = openAsUser();
+  if (free == kNoUser) GTEST_SKIP() << "could not become user 'nobody'";
+  ASSERT_EQ(free, 0) << "the user cannot open the line even while nobody holds it";
+  int error = -1;
+  auto device = OpenComDevice(path, error);
+  ASSERT_TRUE(device) << error;
+  EXPECT_EQ(openAsUser(), EBUSY) << "another user opened a line held in exclusive mode";
+  device.reset();
+  EXPECT_EQ(openAsUser(), 0) << "closing gives the line back";
 }
 
 TEST(PtyOpen, MissingDeviceFailsWithItsError) {
@@ -497,6 +540,29 @@ TEST_F(PtyDevice, InputBeyondTheQueueStaysInTheDriver) {
   ASSERT_EQ(device->ClearCommError(&errors, nullptr), 0);
   EXPECT_EQ(errors, 0u) << "no byte is lost, so there is no overflow";
   EXPECT_EQ(ReadNow(100), sent);
+  EXPECT_EQ(InQueue(), 0u);
+}
+
+TEST_F(PtyDevice, TheInputCountIsWhatAReadHandsOver) {
+  // NULs to be dropped stand in the driver's count, as a marked line's doubled 0xFF and its
+  // marks do; a read gives only the data.
+  TDCB dcb = PanelDcb();
+  dcb.Flags |= dcb::fNull;
+  ASSERT_EQ(device->SetCommState(dcb), 0);
+  ASSERT_EQ(device->SetupComm(16, 16), 0);
+  pty.Send(std::string(16, 'a') + std::string("\0\0b\0\0c", 6));
+  // The queue takes its 16; the rest stays in the driver.
+  const auto inDriver = [&] {
+    int n = -1;
+    return ioctl(pty.Slave(), FIONREAD, &n) == 0 ? n : -1;
+  };
+  ASSERT_TRUE(Eventually([&] { return inDriver() == 6; })) << inDriver();
+  const uint32_t counted = InQueue();
+  const std::string first = ReadNow(counted);
+  EXPECT_EQ(first.size(), counted) << "the count held bytes no read gives";
+  // Room made, what the driver holds is counted as data.
+  EXPECT_EQ(first.size() + InQueue(), 18u);
+  EXPECT_EQ(first + ReadNow(100), std::string(16, 'a') + "bc");
   EXPECT_EQ(InQueue(), 0u);
 }
 

@@ -106,6 +106,43 @@ TEST_F(PtyPort, WritesReachTheOtherEnd) {
   EXPECT_EQ(Receive(5), "#01?\r");
 }
 
+TEST_F(PtyPort, AnEmptyTransferOnAUsedRecordReportsNothing) {
+  std::vector<std::string> sent;
+  TComLink link;
+  link.OnTxBuf = [&](TCustomComPort&, const void* data, int32_t count) {
+    sent.emplace_back(static_cast<const char*>(data), static_cast<size_t>(count));
+  };
+  port_.RegisterLink(&link);
+  // The link goes before the fixture closes the port, also when an assertion ends the test.
+  struct Unregister {
+    TComPort& port;
+    TComLink& link;
+    ~Unregister() { port.UnRegisterLink(&link); }
+  } unregister{port_, link};
+  port_.Events = {};
+  port_.Open();
+  std::unique_ptr<TAsync> async;
+  port_.InitAsync(async);
+
+  port_.WriteStrAsync("#01?\r", async.get());
+  ASSERT_EQ(port_.WaitForAsync(async.get()), 5);
+  EXPECT_EQ(port_.WriteStrAsync("", async.get()), 0);
+  EXPECT_EQ(port_.WaitForAsync(async.get()), 0);
+  EXPECT_EQ(sent, std::vector<std::string>{"#01?\r"});
+  EXPECT_EQ(Receive(5), "#01?\r");
+
+  Send("#02OK\r");
+  ASSERT_TRUE(WaitUntil([&] { return port_.InputCount() == 6; }));
+  std::string text;
+  port_.ReadStrAsync(text, 6, async.get());
+  ASSERT_EQ(port_.WaitForAsync(async.get()), 6);
+  EXPECT_EQ(text, "#02OK\r");
+  EXPECT_EQ(port_.ReadStrAsync(text, 0, async.get()), 0);
+  EXPECT_EQ(port_.WaitForAsync(async.get()), 0);
+  EXPECT_EQ(text, "");
+  port_.DoneAsync(async);
+}
+
 TEST_F(PtyPort, TheLineIsTakenExclusively) {
   port_.Open();
   TComPort second;

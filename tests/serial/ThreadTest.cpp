@@ -253,6 +253,26 @@ TEST(EventThread, NoEventsNoThreadAndWaitForEventServes) {
   f.port.Close();
 }
 
+TEST(EventThread, WaitForEventGivesAnEventThatCameAsItsWaitWasEnded) {
+  FakePort f;
+  f.port.Events = {};
+  f.port.Open();
+  // The event completes the wait after the time-out or the stop, just before the mask is reset.
+  f.line->SetMaskHook([&](uint32_t mask) {
+    if (mask == 0) f.line->RaiseCommEvent(platform::EV_RING | platform::EV_CTS);
+  });
+  TComEvents events{evRing};
+  f.port.WaitForEvent(events, nullptr, 0);
+  EXPECT_EQ(events, TComEvents{evRing}) << "after the time-out";
+  platform::TEvent stop(true, true);
+  events = {evRing, evDSR};
+  f.port.WaitForEvent(events, &stop, 10000);
+  EXPECT_EQ(events, TComEvents{evRing}) << "after the stop";
+  EXPECT_FALSE(f.line->CommWaitPending());
+  f.line->SetMaskHook(nullptr);
+  f.port.Close();
+}
+
 TEST(EventThread, SettingsAndTheOpenCloseSequenceEveryLinkSees) {
   platform::SetMainThread();
   FakePort f;

@@ -110,6 +110,42 @@ TEST(Transfer, ACountOfZeroOrLessTransfersNothing) {
   EXPECT_EQ(buffer[0], 0);
 }
 
+TEST(Transfer, AnEmptyTransferOnAUsedRecordReportsNothing) {
+  FakePort f;
+  TransferLink t;
+  f.port.RegisterLink(&t.link);
+  f.OpenQuietly();
+  std::unique_ptr<TAsync> async;
+  f.port.InitAsync(async);
+
+  f.port.WriteStrAsync("hello", async.get());
+  ASSERT_EQ(f.port.WaitForAsync(async.get()), 5);
+  t.seen.clear();
+  EXPECT_EQ(f.port.WriteStrAsync("", async.get()), 0);
+  EXPECT_EQ(f.port.WaitForAsync(async.get()), 0) << "the count of the write before";
+  EXPECT_TRUE(t.seen.empty()) << "the links heard the last write's bytes again";
+
+  f.line->PutInput("abc");
+  std::string text;
+  f.port.ReadStrAsync(text, 3, async.get());
+  ASSERT_EQ(f.port.WaitForAsync(async.get()), 3);
+  for (int32_t count : {0, -1}) {
+    text = "keep";
+    EXPECT_EQ(f.port.ReadStrAsync(text, count, async.get()), 0);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(f.port.WaitForAsync(async.get()), 0) << "the count of the read before, " << count;
+  }
+  // A write of nothing after a read: neither the read's count nor a write's bytes.
+  t.seen.clear();
+  f.port.WriteStrAsync("", async.get());
+  EXPECT_EQ(f.port.WaitForAsync(async.get()), 0);
+  EXPECT_TRUE(t.seen.empty());
+  f.port.DoneAsync(async);
+  f.port.UnRegisterLink(&t.link);
+  EXPECT_EQ(f.line->Written(), "hello");
+  EXPECT_EQ(f.line->CountCalls("ReadFile"), 1u);
+}
+
 TEST(Transfer, APendingWriteSendsItsOwnCopyOfTheBytes) {
   FakePort f;
   f.OpenQuietly();
