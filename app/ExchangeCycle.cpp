@@ -19,13 +19,16 @@ using protocol::TelemetryId;
 constexpr int32_t kReadSize = 20;
 
 // Step 16: sliders first, so that every change handler a move runs has stored its value before
-// any edit box is written from the pending values.
+// any edit box is written from the pending values. A parameter the generator has never
+// answered for is left as it stands: its slider where it is, its box waiting.
 void ShowAllValues(TMainForm& form) {
   for (ParamId id : protocol::kStep16SliderOrder) {
-    form.Slider(id).SetPosition(protocol::PositionFromValue(id, form.Parameter(id).Pending));
+    const TGeneratorParameter& p = form.Parameter(id);
+    if (p.Received) form.Slider(id).SetPosition(protocol::PositionFromValue(id, p.Pending));
   }
   for (ParamId id : protocol::kStep16EditOrder) {
-    form.ParamEdit(id).SetText(protocol::FormatValue(id, form.Parameter(id).Pending));
+    const TGeneratorParameter& p = form.Parameter(id);
+    if (p.Received) form.ParamEdit(id).SetText(protocol::FormatValue(id, p.Pending));
   }
 }
 
@@ -130,6 +133,7 @@ void ExchangeTick(TMainForm& form) {
       // The value waits in the parameter until step 16 shows them all.
       if (const auto value = protocol::ParseParameterReply(read(), protocol::Info(id).letter)) {
         form.Parameter(id).Pending = *value;
+        form.Parameter(id).Received = true;
       }
       break;
     }

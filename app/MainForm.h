@@ -23,10 +23,13 @@
 namespace app {
 
 // One adjustable generator setting's state: the value waiting to be sent, in the generator's
-// units, and whether the operator has changed it since the last flush.
+// units, and whether the operator has changed it since the last flush. Received: a reply has
+// given the value since the program started; until then the pending value is only the initial
+// 0, which the window must not show as the generator's.
 struct TGeneratorParameter {
   int32_t Pending = 0;
   bool Changed = false;
+  bool Received = false;
 };
 
 class TMainForm {

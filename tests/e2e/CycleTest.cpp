@@ -59,6 +59,23 @@ TEST(PanelAgainstSimulator, StartupPassShowsTheGeneratorsValues) {
   }
 }
 
+// A generator that never answers: nothing it did not send is shown as its value.
+TEST(PanelAgainstSimulator, SilentGeneratorLeavesEveryValueWaiting) {
+  sim::Options options;
+  options.dropRate = 1.0;
+  SimRig rig(options);
+  rig.Connect();
+  rig.Ticks(26);
+  EXPECT_TRUE(rig.errors.empty());
+  EXPECT_EQ(rig.form.Lsr.Caption(), "Unknown");
+  for (const auto& p : protocol::kParameters) {
+    EXPECT_EQ(rig.form.ParamEdit(p.id).Text(), "waiting.......") << p.slider;
+    EXPECT_EQ(rig.form.Slider(p.id).Position(), p.initial) << p.slider;
+  }
+  EXPECT_EQ(rig.form.Sh.BrushColor(), protocol::kColourPurple);
+  for (const std::string& frame : rig.TakeFrames()) EXPECT_NE(frame[0], '#') << frame;
+}
+
 TEST(PanelAgainstSimulator, EveryReleaseFitsTheFrequencySlider) {
   const struct {
     int release;

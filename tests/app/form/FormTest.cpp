@@ -344,13 +344,46 @@ TEST(Faults, ShortWriteKeepsTheChangeAndCountsAsALoss) {
   EXPECT_EQ(rig.TakeFrames().front(), "#03p00.100\r");
 }
 
+// A reply that fails once the generator has answered before shows the value it sent then.
 TEST(Faults, FailedReplyShowsThePreviousPendingValue) {
   FormRig rig;
-  rig.replies["%01s\r"] = "#02x00.999\r";  // wrong letter: sweep keeps its pending 0
   rig.Connect();
   rig.Ticks(18);
-  EXPECT_EQ(rig.form.Slider(ParamId::sweep).Position(), 0);
-  EXPECT_EQ(rig.form.ParamEdit(ParamId::sweep).Text(), "0.000 kHz");
+  ASSERT_EQ(rig.form.ParamEdit(ParamId::sweep).Text(), "0.120 kHz");
+  rig.replies["%01s\r"] = "#02x00.999\r";  // wrong letter: sweep keeps its pending 120
+  rig.form.Button2.Click();
+  rig.Ticks(18);
+  EXPECT_EQ(rig.form.Slider(ParamId::sweep).Position(), 120);
+  EXPECT_EQ(rig.form.ParamEdit(ParamId::sweep).Text(), "0.120 kHz");
+}
+
+// The initial pending 0 is no value of the generator's: a parameter never answered for keeps
+// its slider where it stands and its box waiting, whatever the other replies do.
+TEST(Faults, ValuesNeverReadAreNotShown) {
+  const auto waitingWithSlidersInPlace = [](FormRig& rig, ParamId id) {
+    const auto& info = protocol::Info(id);
+    EXPECT_EQ(rig.form.ParamEdit(id).Text(), "waiting.......") << info.slider;
+    EXPECT_EQ(rig.form.Slider(id).Position(), info.initial) << info.slider;
+    EXPECT_FALSE(rig.form.Parameter(id).Changed) << info.slider;
+  };
+  {
+    FormRig silent;
+    silent.replies.clear();
+    silent.Connect();
+    silent.Ticks(26);  // the pass and two rounds of the loop
+    for (const auto& p : protocol::kParameters) waitingWithSlidersInPlace(silent, p.id);
+    // Nothing is sent back: the loop only asks for telemetry.
+    for (const std::string& frame : silent.TakeFrames()) EXPECT_NE(frame[0], '#') << frame;
+  }
+  {
+    FormRig dropped;
+    dropped.replies.erase("%01w\r");  // PWM period's query goes unanswered
+    dropped.Connect();
+    dropped.Ticks(18);
+    waitingWithSlidersInPlace(dropped, ParamId::pwmp);
+    EXPECT_EQ(dropped.form.ParamEdit(ParamId::power).Text(), "64.0 %");
+    EXPECT_EQ(dropped.form.ParamEdit(ParamId::pwmr).Text(), "75 %");
+  }
 }
 
 }  // namespace
