@@ -46,6 +46,8 @@ TMainWindow::TMainWindow(platform::ComDeviceOpener opener)
   move(kFormLeft, kFormTop);
   BuildWidgets();
   BuildFocusOrder();
+  // The window opens with the focus on the first control of its tab order.
+  if (!focusOrder_.empty()) focusOrder_.front()->setFocus(Qt::OtherFocusReason);
 
   form_->OnCloseRequest = [this] { close(); };
 

@@ -47,6 +47,16 @@ class TFixedRowDelegate : public QStyledItemDelegate {
 constexpr int kComboItemHeight = 13;
 constexpr int kTickLength = 4;
 
+// The style draws no focus on buttons and sliders; a dotted frame in the text colour does, as
+// operators know it from their other programs.
+void DrawFocusFrame(QWidget& widget, QPainter& painter, int inset) {
+  if (!widget.hasFocus()) return;
+  QPen pen(widget.palette().color(QPalette::WindowText), 1, Qt::DotLine);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(widget.rect().adjusted(inset, inset, -inset - 1, -inset - 1));
+}
+
 }  // namespace
 
 QColor ToQColor(TColor colour) {
@@ -134,6 +144,7 @@ void TTrackBarView::paintEvent(QPaintEvent*) {
         QStyle::sliderPositionFromValue(minimum(), maximum(), value, span) + handle.width() / 2;
     painter.drawLine(x, top, x, top + kTickLength - 1);
   }
+  DrawFocusFrame(*this, painter, 0);
 }
 
 // --- Progress bar
@@ -302,6 +313,22 @@ TButtonView::TButtonView(TButton& control, QWidget* parent)
 
 TButtonView::~TButtonView() {
   control_.OnViewChange = nullptr;
+}
+
+void TButtonView::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (!enter) {
+    QPushButton::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  if (!event->isAutoRepeat()) click();  // a held key presses once
+}
+
+void TButtonView::paintEvent(QPaintEvent* event) {
+  QPushButton::paintEvent(event);
+  QPainter painter(this);
+  DrawFocusFrame(*this, painter, 3);
 }
 
 void TButtonView::Refresh() {

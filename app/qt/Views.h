@@ -29,7 +29,8 @@ QColor ToQColor(TColor colour);
 
 // The slider. The operator's moves (drag, click, wheel) arrive as value changes, the end of a
 // drag as a release; keys are handled here, since the toolkit ignores a key that cannot move the
-// slider and the control must still be told. Ticks are drawn at the two ends only.
+// slider and the control must still be told. Ticks are drawn at the two ends only, and the
+// focus as a dotted frame around the whole control.
 class TTrackBarView : public QSlider {
  public:
   TTrackBarView(TTrackBar& control, QWidget* parent);
@@ -126,12 +127,18 @@ class TComboBoxView : public QComboBox {
   TComboBox& control_;
 };
 
+// A push button. Space presses it as the toolkit does, and so do Enter and Return while it has
+// the focus; the focus shows as a dotted frame inside its edge.
 class TButtonView : public QPushButton {
  public:
   TButtonView(TButton& control, QWidget* parent);
   ~TButtonView() override;
   TButtonView(const TButtonView&) = delete;
   TButtonView& operator=(const TButtonView&) = delete;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void Refresh();

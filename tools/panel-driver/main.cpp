@@ -98,7 +98,7 @@ class TDriver {
   // False when the port did not open.
   bool Connect() {
     app::TMainForm& form = window_.Form();
-    form.CB.OperatorText(options_.port);
+    form.CB.SetText(options_.port);
     form.BO.Click();  // a failed Connect is swallowed there, as for the operator
     return form.CP.Connected();
   }
