@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/Layout.h"
-#include "app/qt/Edge.h"
+#include "app/Edge.h"
 #include "app/qt/Views.h"
 
 namespace app {

@@ -9,7 +9,7 @@
 #include <QStyleFactory>
 #include <atomic>
 
-#include "app/qt/Edge.h"
+#include "app/Edge.h"
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
 
@@ -78,13 +78,6 @@ QString ExceptionMessage(std::exception_ptr error) {
 void ShowErrorBox(std::exception_ptr error) {
   QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
                         ExceptionMessage(error));
-}
-
-void ReportAtEdge(std::exception_ptr error) noexcept {
-  try {
-    platform::HandleException(error);
-  } catch (...) {
-  }
 }
 
 }  // namespace app

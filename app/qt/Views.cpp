@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/qt/Edge.h"
+#include "app/Edge.h"
 
 namespace app {
 namespace {

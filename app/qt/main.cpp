@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <exception>
 
-#include "app/qt/Edge.h"
+#include "app/Edge.h"
 #include "app/qt/MainWindow.h"
 #include "app/qt/PanelApplication.h"
 

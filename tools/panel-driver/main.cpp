@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "app/protocol/ExchangeSteps.h"
-#include "app/qt/Edge.h"
+#include "app/Edge.h"
 #include "app/qt/MainWindow.h"
 #include "app/qt/PanelApplication.h"
 #include "platform/Application.h"

@@ -1,8 +1,8 @@
 #pragma once
-// The edge between the message loop and the panel's handlers. Nothing may unwind through the
-// toolkit's own frames, so every call from a widget or the timer into the form passes through
-// AtEdge: what escapes goes to the application's exception handler (the error box) and the loop
-// goes on.
+// The edge between the message loop and the panel's handlers, in every view. Nothing may unwind
+// through the window system's own frames, so every call from a widget or the timer into the form
+// passes through AtEdge: what escapes goes to the application's exception handler (the error
+// box) and the loop goes on.
 
 #include <exception>
 #include <utility>
