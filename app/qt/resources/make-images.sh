@@ -22,3 +22,7 @@ convert -size 64x64 xc:none \
   -draw "polyline $(awk 'BEGIN { for (x = 10; x <= 54; x += 1)
       printf "%d,%.1f ", x, 32 - 16 * exp(-(x - 10) / 22) * sin((x - 10) / 2.6) }')" \
   -strip PNG32:valtrex-panel.png
+
+# The same pictures for the Windows program's resources.
+convert Image1.png -type truecolor BMP3:../../win32/resources/Image1.bmp
+convert valtrex-panel.png -define icon:auto-resize=64,48,32,16 ../../win32/resources/valtrex-panel.ico
