@@ -159,3 +159,20 @@ for name, data in {
     "usb": b"ttyUSB0", "path": b"/tmp/port", "lower": b"com3", "empty": b"",
 }.items():
     write("fuzz_device_name", name, data)
+
+
+# --- fuzz_packet: flags, start string, stop string, size, maximum, time-out, read seed, stream.
+def packet(stream, start=b"", stop=b"", size=0, maximum=0, timeout=0, seed=3, flags=0):
+    return (bytes([flags, len(start)]) + start + bytes([len(stop)]) + stop +
+            bytes([size, maximum, timeout, seed]) + stream)
+
+
+write("fuzz_packet", "replies", packet(b"xx#02f30.000\r#02SR106\r#02", start=b"#", stop=b"\r"))
+write("fuzz_packet", "long-strings",
+      packet(b"<x<<a>b>>y<<<c>>", start=b"<<", stop=b">>", flags=1))
+write("fuzz_packet", "case", packet(b"xaTfooOkATbarok", start=b"AT", stop=b"OK", flags=2))
+write("fuzz_packet", "start-size", packet(b"a#bcd#e#fg", start=b"#", size=2, maximum=4))
+write("fuzz_packet", "stop-size-overflow",
+      packet(b"ab\rcdefg\rxyz\r" + b"q" * 40 + b"\r", stop=b"\r", size=3, maximum=7))
+write("fuzz_packet", "timed", packet(b"#ab" * 20 + b"\r", start=b"#", stop=b"\r", timeout=5,
+                                     seed=9, flags=4))
