@@ -29,11 +29,12 @@ constexpr const char* kMessages[ecode::kCount] = {
     "Registry error",
 };
 
-std::string MakeMessage(int32_t code, int32_t systemErrorCode) {
+std::string MakeMessage(int32_t code, int32_t systemErrorCode, const std::string& detail) {
   std::string message = ComErrorText(code);
   if (systemErrorCode != -1) {
     message += " (win error code: " + std::to_string(systemErrorCode) + ")";
   }
+  if (!detail.empty()) message += ": " + detail;
   return message;
 }
 
@@ -43,13 +44,13 @@ const char* ComErrorText(int32_t code) {
   return code >= 1 && code <= ecode::kCount ? kMessages[code - 1] : "";
 }
 
-EComPort::EComPort(int32_t code, int32_t systemErrorCode)
+EComPort::EComPort(int32_t code, int32_t systemErrorCode, const std::string& detail)
     : code_(code),
       systemErrorCode_(systemErrorCode),
-      message_(MakeMessage(code, systemErrorCode)) {}
+      message_(MakeMessage(code, systemErrorCode, detail)) {}
 
-void RaiseComError(int32_t code, int32_t systemErrorCode) {
-  throw EComPort(code, systemErrorCode);
+void RaiseComError(int32_t code, int32_t systemErrorCode, const std::string& detail) {
+  throw EComPort(code, systemErrorCode, detail);
 }
 
 }  // namespace serial

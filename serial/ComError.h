@@ -42,7 +42,9 @@ const char* ComErrorText(int32_t code);
 class EComPort : public std::exception {
  public:
   // systemErrorCode -1: no platform error is known, and the message is the table text alone.
-  explicit EComPort(int32_t code, int32_t systemErrorCode = -1);
+  // A detail (what failed, on what) follows the rest after ": ", so the message still starts
+  // with what it would be without one.
+  explicit EComPort(int32_t code, int32_t systemErrorCode = -1, const std::string& detail = {});
 
   int32_t ErrorCode() const { return code_; }
   int32_t SystemErrorCode() const { return systemErrorCode_; }
@@ -55,6 +57,7 @@ class EComPort : public std::exception {
   std::string message_;
 };
 
-[[noreturn]] void RaiseComError(int32_t code, int32_t systemErrorCode = -1);
+[[noreturn]] void RaiseComError(int32_t code, int32_t systemErrorCode = -1,
+                                const std::string& detail = {});
 
 }  // namespace serial

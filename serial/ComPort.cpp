@@ -98,6 +98,33 @@ TCustomComPort::~TCustomComPort() {
   ReapRetiredThreads();
 }
 
+// --- Settings storage
+
+namespace {
+std::shared_ptr<const TComStorage> RequireStorage(const TCustomComPort& port, int32_t code) {
+  auto storage = port.Storage();
+  if (!storage) RaiseComError(code, ENOSYS, "no settings storage is installed");
+  return storage;
+}
+}  // namespace
+
+std::shared_ptr<const TComStorage> TCustomComPort::Storage() const {
+  return storage_ ? storage_ : DefaultComStorage();
+}
+
+void TCustomComPort::StoreRegistry(const std::string& keyPath) const {
+  RequireStorage(*this, ecode::kStoreSettings)->StoreRegistry(*this, keyPath);
+}
+void TCustomComPort::StoreIniFile(const std::string& fileName, const std::string& section) const {
+  RequireStorage(*this, ecode::kStoreSettings)->StoreIniFile(*this, fileName, section);
+}
+void TCustomComPort::LoadRegistry(const std::string& keyPath) {
+  RequireStorage(*this, ecode::kLoadSettings)->LoadRegistry(*this, keyPath);
+}
+void TCustomComPort::LoadIniFile(const std::string& fileName, const std::string& section) {
+  RequireStorage(*this, ecode::kLoadSettings)->LoadIniFile(*this, fileName, section);
+}
+
 // --- Settings
 
 bool TCustomComPort::CanApply() const {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ComDevice.h"
@@ -18,6 +19,7 @@
 #include "serial/ComError.h"
 #include "serial/ComLink.h"
 #include "serial/ComSettings.h"
+#include "serial/ComStorage.h"
 
 namespace platform {
 class THiddenWindow;
@@ -55,6 +57,17 @@ class TCustomComPort {
   virtual ~TCustomComPort();
   TCustomComPort(const TCustomComPort&) = delete;
   TCustomComPort& operator=(const TCustomComPort&) = delete;
+
+  // --- Settings storage: every setting to or from a registry key or a section of an INI file,
+  // through Storage(). With no storage installed they raise "Failed to store settings" or
+  // "Failed to load settings".
+  virtual void StoreRegistry(const std::string& keyPath) const;
+  virtual void StoreIniFile(const std::string& fileName, const std::string& section) const;
+  virtual void LoadRegistry(const std::string& keyPath);
+  virtual void LoadIniFile(const std::string& fileName, const std::string& section);
+  // The port's own storage, or the process's default while it has none.
+  std::shared_ptr<const TComStorage> Storage() const;
+  void SetStorage(std::shared_ptr<const TComStorage> value) { storage_ = std::move(value); }
 
   // --- Component state
   TComponentState ComponentState() const { return state_; }
@@ -271,6 +284,7 @@ class TCustomComPort {
   TComBuffer buffer_;
   int32_t updateCount_ = 0;
   TComponentState state_;
+  std::shared_ptr<const TComStorage> storage_;
 
   // State
   bool connected_ = false;

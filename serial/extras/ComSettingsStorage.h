@@ -1,0 +1,34 @@
+#pragma once
+// The port's settings storage: a section of an INI file, or a key of the current user's
+// registry, with one key per setting in its text form.
+//
+// Storing keeps whatever else the file or key holds and replaces the file whole, never
+// half-written. Loading reads every value first and applies them together only when all of them
+// read, so that one bad value changes nothing and is named in the error; a key not in the file
+// keeps its setting.
+//
+// INI files fail with "Failed to store settings" / "Failed to load settings", the registry with
+// "Registry error"; either with the system's error value where there is one. A missing file,
+// section or registry key is a failure to load, not an empty set of settings.
+
+#include <string>
+
+#include "serial/ComPort.h"
+#include "serial/ComStorage.h"
+
+namespace serial {
+
+class TComSettingsStorage final : public TComStorage {
+ public:
+  void StoreRegistry(const TCustomComPort& port, const std::string& keyPath) const override;
+  void StoreIniFile(const TCustomComPort& port, const std::string& fileName,
+                    const std::string& section) const override;
+  void LoadRegistry(TCustomComPort& port, const std::string& keyPath) const override;
+  void LoadIniFile(TCustomComPort& port, const std::string& fileName,
+                   const std::string& section) const override;
+};
+
+// Makes TComSettingsStorage the storage of every port that has none of its own.
+void UseComStorage();
+
+}  // namespace serial
