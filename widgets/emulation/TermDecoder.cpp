@@ -225,7 +225,12 @@ void TTermDecoder::EscapeDispatch(uint8_t final) {
     return;
   }
   if (intermediate_ == '#') {
-    if (final == '8') screen_->FillWith(U'E');
+    // The alignment pattern: the whole screen in E, the margins and the cursor at home.
+    if (final == '8') {
+      screen_->FillWith(U'E');
+      screen_->SetScrollRegion(0, screen_->Rows() - 1);
+      screen_->SetOriginMode(false);
+    }
     return;
   }
   if (intermediate_ != 0) return;
