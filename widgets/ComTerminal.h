@@ -7,6 +7,8 @@
 // emulation sends them. The emulation's answers to status and identification requests go to
 // the port too. With local echo, what is sent is also shown.
 //
+// Bold, underline, reverse and the eight colours show; blinking text shows steady.
+//
 // A mouse drag selects text; Ctrl+Shift+C or Copy() puts it on the clipboard. Ctrl+Shift+V
 // sends the clipboard's text.
 //
@@ -129,6 +131,7 @@ class TComTerminal : public QAbstractScrollArea {
   void changeEvent(QEvent* event) override;
   bool focusNextPrevChild(bool next) override;
   bool event(QEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
   void Bind();
@@ -136,9 +139,12 @@ class TComTerminal : public QAbstractScrollArea {
   void Received(std::string bytes);  // any thread
   void Show(std::string_view bytes);
   void Send(std::string_view bytes);
+  // What a key sends, or empty for a key that sends nothing.
+  std::string KeyToBytes(const QKeyEvent& event) const;
   void Reply(const std::string& bytes);
   void ApplyFont();
-  void UpdateScrollBar();
+  void Measure();  // the cell size from the font
+  void Follow();   // the scroll bar, the selection and the picture after the screen changed
   QPoint TextPosition(const QPoint& pixel) const;  // into the text, clamped
   const TTermLine& TextLine(int y) const;          // y counted from the oldest history line
   int TopLine() const;                             // the text line at the view's top
@@ -149,7 +155,8 @@ class TComTerminal : public QAbstractScrollArea {
   TTermSettings settings_;
   TTermScreen screen_;
   TTermDecoder decoder_;
-  bool crPending_ = false;  // a received CR made a new line; an LF right after it is its pair
+  bool crPending_ = false;    // a received CR made a new line; an LF right after it is its pair
+  uint64_t historySeen_ = 0;  // the screen's HistoryAdded() when the view last followed it
   int cellWidth_ = 8;
   int cellHeight_ = 16;
   int ascent_ = 12;

@@ -186,6 +186,7 @@ void TTermScreen::PushHistory(const TTermLine& line) {
   TTermLine kept = line;
   while (!kept.empty() && kept.back() == TTermCell{}) kept.pop_back();
   history_.push_back(std::move(kept));
+  ++historyAdded_;
   TrimHistory();
 }
 

@@ -88,6 +88,9 @@ class TTermScreen {
   // longer than the screen is wide now.
   const TTermLine& HistoryLine(int index) const;
   void ClearHistory() { history_.clear(); }
+  // Lines ever added to the history, whether or not they are still kept; a view compares two
+  // readings to learn how far its text moved.
+  uint64_t HistoryAdded() const { return historyAdded_; }
 
   // --- Contents
   const TTermCell& Cell(int column, int row) const;
@@ -203,6 +206,7 @@ class TTermScreen {
   int historyLimit_;
   std::vector<TTermLine> lines_;
   std::deque<TTermLine> history_;
+  uint64_t historyAdded_ = 0;
   std::vector<bool> tabStops_;
 
   int column_ = 0;
