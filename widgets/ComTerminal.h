@@ -52,6 +52,8 @@ class TComTerminal : public QAbstractScrollArea {
   void SetComPort(serial::TCustomComPort* port);
 
   // --- Settings
+  // The chosen emulation. The line may switch an ANSI terminal to VT52 for a while
+  // (CSI ? 2 l, back with ESC <); this stays the one chosen.
   TTermEmulation Emulation() const { return settings_.Emulation; }
   // Also resets the terminal's modes; what the screen shows stays.
   void SetEmulation(TTermEmulation value);

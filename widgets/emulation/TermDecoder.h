@@ -12,6 +12,24 @@
 // ESC and CSI sequences; teVT100 is a monochrome terminal and ignores colour, teANSI shows the
 // eight colours. CSI ? 2 l switches an ANSI terminal to VT52 decoding and ESC < switches it
 // back to the emulation it came from.
+//
+// What it decodes:
+//  - controls: BEL (OnBell), BS, HT, LF, VT, FF (as LF), CR, SO and SI (G1 and G0), CAN and SUB
+//    (end a sequence);
+//  - VT52: ESC A B C D (cursor), ESC H (home), ESC I (reverse line feed), ESC J and ESC K
+//    (erase to the end of the screen and line), ESC Y row column, ESC Z (identify), ESC F and
+//    ESC G (graphics on and off), ESC = and ESC > (keypad), ESC < (back to ANSI);
+//  - ESC: 7 and 8 (save and restore the cursor), D (index), M (reverse index), E (next line),
+//    H (tab stop), c (reset), = and > (keypad), Z (identify), ( and ) with B, A or 0 (G0 and G1
+//    as ASCII, UK or line drawing), # 8 (alignment pattern); strings after ESC ] P X ^ _ are
+//    read to BEL or ESC \ and dropped;
+//  - CSI: A B C D E F G H I J K L M P S T X Z @ ` a d e f (moves, erases, inserts, deletes,
+//    scrolls, tabs), g (clear tab stops), h and l (insert mode 4, new-line mode 20), m (bold,
+//    underline, blink, reverse, 30-37, 40-47, 90-97, 100-107, 38/48;5;n and their resets),
+//    n (status 5 and cursor position 6 reports), c (identify), r (scroll region), s and u
+//    (save and restore the cursor);
+//  - CSI ?: h and l with 1 (cursor keys), 2 (l: to VT52), 5 (reverse screen), 6 (origin),
+//    7 (wrap), 25 (cursor shown).
 
 #include <cstddef>
 #include <cstdint>
