@@ -161,8 +161,9 @@ class TDriver {
                    window_.Screen().Text().toLocal8Bit().constData(),
                    window_.StatusText().toLocal8Bit().constData());
     }
-    // Quit rather than close: closing would store the settings.
-    QApplication::quit();
+    // Leaves the loop without closing the window (quit would close it): closing stores the
+    // settings.
+    QApplication::exit(status);
   }
 
   term::TTermWindow& window_;
