@@ -1,6 +1,8 @@
 #include "app/qt/Views.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPen>
@@ -285,13 +287,10 @@ TComboBoxView::~TComboBoxView() {
 
 void TComboBoxView::Refresh() {
   const QSignalBlocker blocker(this);
-  QStringList items;
-  for (const std::string& item : control_.Items()) items.push_back(FromText(item));
-  QStringList shown;
-  for (int i = 0; i < count(); ++i) shown.push_back(itemText(i));
-  if (shown != items) {
-    clear();
-    addItems(items);
+  if (layoutItems_ != control_.Items()) {
+    std::vector<app::TPortListEntry> entries;
+    for (const std::string& item : control_.Items()) entries.push_back({item, {}});
+    ShowEntries(entries);
   }
   const QString text = FromText(control_.Text());
   if (currentText() != text) {
@@ -299,6 +298,31 @@ void TComboBoxView::Refresh() {
     lineEdit()->setCursorPosition(0);  // a name wider than the box shows its beginning
   }
   ShowState(*this, control_);
+}
+
+void TComboBoxView::showPopup() {
+  AtEdge([&] {
+    const QSignalBlocker blocker(this);
+    ShowEntries(app::ReadPortList(control_.Items()));
+  });
+  QComboBox::showPopup();
+}
+
+// Replaces the list and leaves the text as it was: the operator's typing is not a list entry.
+void TComboBoxView::ShowEntries(const std::vector<app::TPortListEntry>& entries) {
+  const QString text = currentText();
+  clear();
+  int widest = width();
+  const QFontMetrics metrics(view()->font());
+  for (const app::TPortListEntry& entry : entries) {
+    addItem(FromText(entry.Name));
+    if (!entry.ToolTip.empty()) setItemData(count() - 1, FromText(entry.ToolTip), Qt::ToolTipRole);
+    widest = std::max(widest, metrics.horizontalAdvance(FromText(entry.Name)) + 2 * kComboItemHeight);
+  }
+  view()->setMinimumWidth(widest);
+  layoutItems_ = control_.Items();
+  setEditText(text);
+  lineEdit()->setCursorPosition(0);
 }
 
 // --- Button

@@ -16,7 +16,10 @@
 #include <QTabWidget>
 #include <QWidget>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "app/PortList.h"
 #include "app/controls/Control.h"
 #include "app/controls/ProgressBar.h"
 #include "app/controls/StdControls.h"
@@ -114,7 +117,9 @@ class TShapeView : public QWidget {
   TShape& control_;
 };
 
-// The port chooser: a list to pick from and a text to type; the text is what Connect reads.
+// The port chooser: a list to pick from and a text to type; the text is what Connect reads. The
+// list is the layout's names and, read each time it opens, the ports found on the machine, each
+// with its description as tool tip; it may be wider than the box so that a long name reads whole.
 class TComboBoxView : public QComboBox {
  public:
   TComboBoxView(TComboBox& control, QWidget* parent);
@@ -122,9 +127,13 @@ class TComboBoxView : public QComboBox {
   TComboBoxView(const TComboBoxView&) = delete;
   TComboBoxView& operator=(const TComboBoxView&) = delete;
 
+  void showPopup() override;
+
  private:
   void Refresh();
+  void ShowEntries(const std::vector<app::TPortListEntry>& entries);
   TComboBox& control_;
+  std::vector<std::string> layoutItems_;  // the control's items the list was last made from
 };
 
 // A push button. Space presses it as the toolkit does, and so do Enter and Return while it has

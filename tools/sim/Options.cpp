@@ -79,6 +79,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (name == "--link") {
       result.link = std::string(value());
       if (result.link.empty()) throw std::invalid_argument("--link needs a path");
+    } else if (name == "--no-link") {
+      noValue();
+      result.noLink = true;
     } else if (name == "--release") {
       o.release = ParseInteger<int>(name, value(), 0, 999);
     } else if (name == "--seed") {
@@ -106,6 +109,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       throw std::invalid_argument("unknown option '" + std::string(arg) + "' (see --help)");
     }
   }
+  if (result.noLink && !result.link.empty()) {
+    throw std::invalid_argument("--link and --no-link cannot go together");
+  }
   return result;
 }
 
@@ -117,9 +123,12 @@ pseudo-terminal. Prints the path of the panel's end on standard output, then ans
 the panel until interrupted (Ctrl-C or SIGTERM).
 
 Options:
-  --link PATH           also make a symbolic link PATH to the panel's end (removed at
-                        exit); type that path into the panel's port box. A stale link
-                        left by an earlier run is replaced.
+  --link PATH           make the symbolic link to the panel's end at PATH instead (removed
+                        at exit). A stale link left by an earlier run is replaced.
+                        Without it the link is valtrex-sim (or valtrex-sim-2, -3 ... while
+                        others run) in the user's folder of virtual ports, where the
+                        panel's port list finds it.
+  --no-link             make no link; the panel's end is only the printed path.
   --release N           software release in the status reply, 0..999 (default 106;
                         102, 104, 105 and 106 are the releases the panel knows).
   --seed N              seed for the transducer's spread and the fault draws (default 1);

@@ -25,7 +25,8 @@ struct Options {
 
 struct CommandLine {
   Options options;
-  std::string link;  // empty: no symbolic link
+  std::string link;    // empty: the default link in the user's folder of virtual ports
+  bool noLink = false;  // no link at all
   bool help = false;
 };
 

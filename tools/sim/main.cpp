@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/extras/ComPortInfo.h"
 #include "tools/sim/Generator.h"
 #include "tools/sim/LineLoop.h"
 #include "tools/sim/Options.h"
@@ -64,6 +65,22 @@ class Link {
   std::string target_;
 };
 
+// The first of valtrex-sim, valtrex-sim-2, ... in the user's folder of virtual ports that no
+// running simulator holds: a name that is free, or a link whose pseudo-terminal has gone.
+std::string DefaultLinkPath() {
+  const std::string folder = serial::MakeVirtualPortFolder();
+  for (int n = 1; n <= 99; ++n) {
+    const std::string path = folder + "/valtrex-sim" + (n == 1 ? "" : "-" + std::to_string(n));
+    struct stat link {};
+    struct stat target {};
+    if (lstat(path.c_str(), &link) != 0) return path;
+    if (S_ISLNK(link.st_mode) && (stat(path.c_str(), &target) != 0 || !S_ISCHR(target.st_mode))) {
+      return path;
+    }
+  }
+  throw std::runtime_error("no free link name in " + folder);
+}
+
 int Run(const sim::CommandLine& cmd) {
   int sigPipe[2];
   if (pipe2(sigPipe, O_CLOEXEC | O_NONBLOCK) < 0) {
@@ -76,12 +93,14 @@ int Run(const sim::CommandLine& cmd) {
 
   sim::PtyLine line = sim::OpenPtyLine();
   std::unique_ptr<Link> symLink;
-  if (!cmd.link.empty()) symLink = std::make_unique<Link>(cmd.link, line.slavePath);
+  std::string linkPath = cmd.link;
+  if (linkPath.empty() && !cmd.noLink) linkPath = DefaultLinkPath();
+  if (!linkPath.empty()) symLink = std::make_unique<Link>(linkPath, line.slavePath);
 
   std::printf("%s\n", line.slavePath.c_str());
   std::fflush(stdout);
   if (symLink)
-    std::fprintf(stderr, "valtrex-sim: %s -> %s\n", cmd.link.c_str(), line.slavePath.c_str());
+    std::fprintf(stderr, "valtrex-sim: %s -> %s\n", linkPath.c_str(), line.slavePath.c_str());
 
   sim::Generator generator(cmd.options, sim::SteadyNow());
   std::mutex guard;

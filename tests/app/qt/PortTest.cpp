@@ -7,14 +7,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QAbstractItemView>
+#include <QTemporaryDir>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 
 #include "app/protocol/ExchangeSteps.h"
 #include "app/protocol/GeneratorParameters.h"
 #include "platform/MessageLoop.h"
+#include "serial/extras/ComPortInfo.h"
 #include "tests/app/qt/QtTestSupport.h"
 #include "tools/sim/PtyEndpoint.h"
 
@@ -46,6 +51,41 @@ TEST_F(PortWindow, ConnectOpensTheTypedNameAndTheFirstTickHidesBusy) {
   // Destroying the window destroys the form and with it CP, which closes the port.
   window.reset();
   EXPECT_FALSE(line->IsOpen());
+}
+
+// The drop-down reads the machine's ports as it opens: a simulator's link that appears while the
+// window is up is in the list the next time, after the layout's names and with its tool tip, and
+// picking nothing leaves the typed text alone.
+TEST_F(PortWindow, TheDropDownListsTheLayoutsNamesThenThePortsFoundAsItOpens) {
+  QTemporaryDir runtime;
+  ASSERT_TRUE(runtime.isValid());
+  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+  sim::PtyEndpoint generator;
+  const std::string link = serial::MakeVirtualPortFolder() + "/valtrex-sim";
+  ASSERT_EQ(symlink(generator.SlavePath().c_str(), link.c_str()), 0) << std::strerror(errno);
+
+  auto* box = W<QComboBox>("CB");
+  box->setEditText("typed");
+  const int before = box->count();
+  box->showPopup();
+  ASSERT_TRUE(WaitUntil([&] { return box->view()->isVisible(); }));
+  const QStringList layout{"COM1", "COM2", "COM3", "COM4", "COM5",
+                           "COM6", "COM7", "COM8", "COM9", "COM10"};
+  EXPECT_EQ(before, layout.size());
+  for (int i = 0; i < layout.size(); ++i) EXPECT_EQ(box->itemText(i), layout[i]);
+  const int found = box->findText(QString::fromStdString(link));
+  ASSERT_GE(found, layout.size());
+  EXPECT_EQ(box->itemData(found, Qt::ToolTipRole).toString().toStdString(),
+            "virtual port, " + generator.SlavePath());
+  EXPECT_GE(box->view()->width(), box->width());
+  box->hidePopup();
+  EXPECT_EQ(box->currentText(), "typed");
+  EXPECT_EQ(form.CB.Text(), "typed");
+
+  unlink(link.c_str());
+  if (saved.isNull()) qunsetenv("XDG_RUNTIME_DIR");
+  else qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 TEST_F(PortWindow, AFailedConnectIsSilent) {

@@ -27,6 +27,8 @@ TEST(Options, ParsesEveryOptionInBothForms) {
   EXPECT_DOUBLE_EQ(ParseCommandLine({"--split"}).options.splitRate, 1.0);
   EXPECT_TRUE(ParseCommandLine({"-h"}).help);
   EXPECT_FALSE(ParseCommandLine({}).options.hangupAfter.has_value());
+  EXPECT_TRUE(ParseCommandLine({"--no-link"}).noLink);
+  EXPECT_FALSE(ParseCommandLine({}).noLink);
 }
 
 TEST(Options, RejectsBadInput) {
@@ -34,7 +36,7 @@ TEST(Options, RejectsBadInput) {
       {"--bogus"},        {"--release", "1000"},   {"--release", "10x"}, {"--release"},
       {"--drop", "1.5"},  {"--drop", "-0.1"},      {"--garbage", "abc"}, {"--split=2"},
       {"--pace=1"},       {"--hangup-after", "0"}, {"--delay-ms", "-1"}, {"--link", ""},
-      {"--seed", "nope"}, {"positional"}};
+      {"--seed", "nope"}, {"positional"},          {"--no-link=1"},      {"--no-link", "--link", "/x"}};
   for (const auto& args : bad) {
     EXPECT_THROW(ParseCommandLine(args), std::invalid_argument) << args[0];
   }
@@ -44,7 +46,7 @@ TEST(Options, HelpExplainsEveryOption) {
   std::string help = HelpText("valtrex-sim");
   for (const char* opt :
        {"--link", "--release", "--seed", "--delay-ms", "--pace", "--drop", "--split", "--garbage",
-        "--wrong-address", "--hangup-after", "--trace", "--help"}) {
+        "--wrong-address", "--hangup-after", "--trace", "--help", "--no-link"}) {
     EXPECT_NE(help.find(opt), std::string::npos) << opt;
   }
 }

@@ -11,10 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "serial/extras/ComPortInfo.h"
 #include "tests/tools/sim/PtyPeer.h"
 
 extern char** environ;
@@ -192,6 +194,52 @@ TEST(Program, TermiosPeerQueriesItThroughTheLinkAndTheTraceShowsTheLine) {
   EXPECT_TRUE(HasTraceLine(trace, "rx @01SR\\r")) << trace;
   EXPECT_TRUE(HasTraceLine(trace, "tx #02SR106\\r")) << trace;
   EXPECT_TRUE(HasTraceLine(trace, "rx @03start\\r")) << trace;
+}
+
+// Without --link the simulator's port is a link in the user's folder of virtual ports, where the
+// port list finds it; a second simulator takes the next name instead of the first one's.
+TEST(Program, WithoutALinkOptionItsPortIsListedAmongTheVirtualPorts) {
+  TempDir runtime;
+  ASSERT_FALSE(runtime.Path().empty());
+  const char* saved = getenv("XDG_RUNTIME_DIR");
+  const std::string before = saved ? saved : "";
+  setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+  const std::string folder = runtime.Path() + "/valtrex-ports";
+  {
+    SimProcess first({});
+    SimProcess second({});
+    const std::string firstSlave = first.SlavePath();
+    const std::string secondSlave = second.SlavePath();
+    ASSERT_FALSE(firstSlave.empty()) << first.Stderr();
+    ASSERT_FALSE(secondSlave.empty()) << second.Stderr();
+
+    serial::TComEnumRoots roots;
+    roots.SysClassTty = runtime.Path();  // no hardware in it
+    roots.VirtualPorts = folder;
+    std::vector<std::string> devices;
+    for (const serial::TComPortInfo& port : serial::EnumComPorts(roots)) {
+      EXPECT_EQ(port.Kind, serial::pkVirtual);
+      devices.push_back(port.Device);
+      if (port.Device == firstSlave || port.Device == secondSlave) {
+        EXPECT_TRUE(port.Name == folder + "/valtrex-sim" || port.Name == folder + "/valtrex-sim-2")
+            << port.Name;
+      }
+    }
+    std::sort(devices.begin(), devices.end());
+    std::vector<std::string> expected{firstSlave, secondSlave};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(devices, expected);
+
+    first.Signal(SIGTERM);
+    second.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(), 0) << first.Stderr();
+    EXPECT_EQ(second.Wait(), 0) << second.Stderr();
+  }
+  EXPECT_FALSE(IsLink(folder + "/valtrex-sim"));
+  EXPECT_FALSE(IsLink(folder + "/valtrex-sim-2"));
+  rmdir(folder.c_str());
+  if (saved) setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+  else unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST(Program, HangsUpAfterTheGivenFramesAndCleansUp) {
