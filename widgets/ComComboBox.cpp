@@ -14,7 +14,8 @@ namespace widgets {
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), binding_([this] { Show(); }) {
   setSizeAdjustPolicy(QComboBox::AdjustToContents);
   // activated comes from the user only: the box showing a value the port changed is no choice.
-  QObject::connect(this, &QComboBox::activated, this, [this](int index) { Choose(itemText(index)); });
+  QObject::connect(this, &QComboBox::activated, this,
+                   [this](int index) { Choose(itemText(index)); });
   Fill();
 }
 

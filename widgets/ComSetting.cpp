@@ -21,8 +21,8 @@ std::vector<std::string> Texts(const std::array<E, N>& members, std::string (*te
 
 using namespace serial;
 
-constexpr std::array kRates = {br110,    br300,    br600,    br1200,   br2400,   br4800,
-                               br9600,   br14400,  br19200,  br38400,  br56000,  br57600,
+constexpr std::array kRates = {br110,    br300,    br600,    br1200,  br2400,  br4800,
+                               br9600,   br14400,  br19200,  br38400, br56000, br57600,
                                br115200, br128000, br256000, brCustom};
 constexpr std::array kDataBits = {dbFive, dbSix, dbSeven, dbEight};
 constexpr std::array kStopBits = {sbOneStopBit, sbOne5StopBits, sbTwoStopBits};

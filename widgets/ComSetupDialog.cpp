@@ -124,8 +124,8 @@ TComSetupDialog::TComSetupDialog(serial::TCustomComPort& port, QWidget* parent)
   Body()->addLayout(form);
 
   const auto customOnly = [this] {
-    customRate_->setEnabled(rate_->currentText() == QString::fromStdString(
-                                                        serial::BaudRateToStr(serial::brCustom)));
+    customRate_->setEnabled(rate_->currentText() ==
+                            QString::fromStdString(serial::BaudRateToStr(serial::brCustom)));
   };
   QObject::connect(rate_, &QComboBox::currentIndexChanged, this, customOnly);
   customOnly();

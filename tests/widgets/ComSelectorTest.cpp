@@ -163,8 +163,7 @@ TEST(ComComboBox, PortNamesComeFromTheListerWhenTheListDropsDown) {
   box.hidePopup();
   EXPECT_EQ(listed, 1);
   EXPECT_EQ(Items(box), (QStringList{"COM3", "COM7"}));
-  EXPECT_EQ(box.itemData(0, Qt::ToolTipRole).toString().toStdString(),
-            TwoPorts()[0].Description());
+  EXPECT_EQ(box.itemData(0, Qt::ToolTipRole).toString().toStdString(), TwoPorts()[0].Description());
   EXPECT_EQ(box.currentText(), "COM1");  // the list does not change the port
 
   rig.port.Open();

@@ -2,6 +2,9 @@
 // Cancel leaves it alone, and a refusal keeps the dialog open with the port's message while the
 // port goes back to what it held.
 
+#include <pty.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -118,6 +121,39 @@ TEST(ComSetupDialog, ARefusedLineStaysOpenWithTheMessageAndThePortAsItWas) {
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_EQ(rig.port.StopBits(), serial::sbTwoStopBits);
+}
+
+// On a real line the refusal is the driver's own: 1.5 stop bits go only with 5 data bits.
+TEST(ComSetupDialog, TheDriverRefusesOneAndAHalfStopBitsWithEightDataBits) {
+  int master = -1;
+  int slave = -1;
+  char name[128] = {};
+  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+    GTEST_SKIP() << "SKIPPED LOUDLY: no pseudo-terminal pair could be made";
+  }
+  {
+    serial::TComPort port;
+    port.Events = {};
+    port.SetPort(name);
+    port.Open();
+    TComSetupDialog dialog(port);
+    dialog.show();
+    Choose(dialog.StopBitsBox(), "1.5");
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog.ErrorText().startsWith("SetCommState function failed"))
+        << dialog.ErrorText().toStdString();
+    EXPECT_EQ(port.StopBits(), serial::sbOneStopBit);
+    EXPECT_TRUE(port.Connected());
+
+    Choose(dialog.DataBitsBox(), "5");
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(port.StopBits(), serial::sbOne5StopBits);
+    EXPECT_EQ(port.DataBits(), serial::dbFive);
+  }
+  close(master);
+  close(slave);
 }
 
 TEST(ComSetupDialog, ANewPortNameReopensThePortThere) {

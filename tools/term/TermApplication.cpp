@@ -40,7 +40,8 @@ void SetUpTermApplication(QApplication& application) {
   application.setApplicationName(QStringLiteral("valtrex-term"));
   application.setApplicationDisplayName(QStringLiteral("Valtrex service terminal"));
   application.setDesktopFileName(QStringLiteral("valtrex-term"));
-  if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
+  if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
+    QApplication::setStyle(style);
   platform::SetMainThread();
   platform::SetWakeUpHook(WakeUpMainThread);
 }

@@ -49,9 +49,8 @@ QString Text(const std::string& s) {
 }
 
 std::string ErrorsText(serial::TComErrors errors) {
-  static constexpr const char* kNames[] = {"frame",  "parity",       "overrun",
-                                           "break",  "I/O",          "mode",
-                                           "input overflow", "output full"};
+  static constexpr const char* kNames[] = {"frame", "parity", "overrun",        "break",
+                                           "I/O",   "mode",   "input overflow", "output full"};
   std::string text;
   for (int e = serial::ceFrame; e <= serial::ceTxFull; ++e) {
     if (!errors.Contains(static_cast<serial::TComError>(e))) continue;
@@ -198,8 +197,10 @@ void TTermWindow::BuildWidgets() {
   strings->addWidget(new QLabel(QStringLiteral("Stop:"), packets));
   strings->addWidget(packetStop_);
   packetLayout->addLayout(strings);
-  QObject::connect(packetStart_, &QLineEdit::editingFinished, this, [this] { ApplyPacketStrings(); });
-  QObject::connect(packetStop_, &QLineEdit::editingFinished, this, [this] { ApplyPacketStrings(); });
+  QObject::connect(packetStart_, &QLineEdit::editingFinished, this,
+                   [this] { ApplyPacketStrings(); });
+  QObject::connect(packetStop_, &QLineEdit::editingFinished, this,
+                   [this] { ApplyPacketStrings(); });
   packetView_ = new QPlainTextEdit(packets);
   packetView_->setReadOnly(true);
   packetView_->setFont(fixed);
@@ -307,9 +308,10 @@ void TTermWindow::Connect() {
 
 void TTermWindow::Disconnect() {
   if (!port_.Connected()) return;
-  TellFailure([this] { port_.Close(); }, [this](const std::string& what) {
-    Status(QStringLiteral("Closed with an error: %1").arg(Text(what)));
-  });
+  TellFailure([this] { port_.Close(); },
+              [this](const std::string& what) {
+                Status(QStringLiteral("Closed with an error: %1").arg(Text(what)));
+              });
   if (!port_.Connected()) Status(QStringLiteral("Disconnected."));
 }
 
@@ -348,7 +350,8 @@ void TTermWindow::LosePort(const std::string& reason) {
   } catch (const std::exception&) {
     // The device has gone: closing it fails its own way, and is done all the same.
   }
-  Status(QStringLiteral("Lost %1: %2. Connect again once it is back.").arg(Text(name), Text(reason)));
+  Status(
+      QStringLiteral("Lost %1: %2. Connect again once it is back.").arg(Text(name), Text(reason)));
 }
 
 // --- what goes out

@@ -98,10 +98,9 @@ class PtyPair {
 
 struct WindowRig {
   WindowRig() : window(File()) {
-    QObject::connect(window.statusBar(), &QStatusBar::messageChanged,
-                     [this](const QString& text) {
-                       if (text.startsWith("Lost")) ++losses;
-                     });
+    QObject::connect(window.statusBar(), &QStatusBar::messageChanged, [this](const QString& text) {
+      if (text.startsWith("Lost")) ++losses;
+    });
   }
   std::string File() const { return dir.filePath("valtrex/valtrex-term.ini").toStdString(); }
 
@@ -270,7 +269,9 @@ TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
 
   // Not a settings file at all.
   ASSERT_TRUE(stored.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  stored.write("\x7f" "ELF\x01\x02 garbage\n=\n[[[");
+  stored.write(
+      "\x7f"
+      "ELF\x01\x02 garbage\n=\n[[[");
   stored.close();
   int told = 0;
   {
