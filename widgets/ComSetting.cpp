@@ -95,7 +95,9 @@ void SetComSettingText(TCustomComPort& port, TComSettingKind kind, const std::st
 }
 
 TComSettingBinding::TComSettingBinding(std::function<void()> show) : show_(std::move(show)) {
-  link_.OnSettingsChange = [this](TCustomComPort&) { Show(); };
+  link_.OnSettingsChange = [this](TCustomComPort&) {
+    if (Text() != shown_) Show();
+  };
 }
 
 TComSettingBinding::~TComSettingBinding() {
@@ -139,7 +141,8 @@ bool TComSettingBinding::Select(const std::string& text, const TRefusedEvent& re
   }
 }
 
-void TComSettingBinding::Show() const {
+void TComSettingBinding::Show() {
+  shown_ = Text();
   if (show_) show_();
 }
 

@@ -34,8 +34,9 @@ class TComSettingBinding {
  public:
   using TRefusedEvent = std::function<void(const serial::EComPort& error)>;
 
-  // `show` runs whenever what the selector shows may be out of date: a new port or setting, and
-  // each change of the port's settings.
+  // `show` runs whenever what the selector shows is out of date: a new port or setting, a change
+  // of the port's value of the setting, and a choice the port refused. Other settings changing
+  // leave the selector alone, so that a name being typed is not written over.
   explicit TComSettingBinding(std::function<void()> show);
   // Unregisters from the port, which must still exist.
   ~TComSettingBinding();
@@ -56,9 +57,10 @@ class TComSettingBinding {
   bool Select(const std::string& text, const TRefusedEvent& refused);
 
  private:
-  void Show() const;
+  void Show();
 
   std::function<void()> show_;
+  std::string shown_;  // the port's value when the selector was last told
   serial::TCustomComPort* port_ = nullptr;
   TComSettingKind kind_ = csBaudRate;
   serial::TComLink link_;

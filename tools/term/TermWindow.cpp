@@ -327,10 +327,9 @@ void TTermWindow::ShowConnection(bool connected) {
 void TTermWindow::WatchLine() {
   if (!port_.Connected()) return;
   try {
-    // Asking for the driver's errors is what finds a device that has gone; what it finds
-    // besides is the line's own trouble.
-    const serial::TComErrors errors = port_.LastErrors();
-    if (!errors.Empty()) LineErrors(errors);
+    // Only asking the driver finds a device that has gone. The modem lines are what is asked
+    // for: reading them changes nothing in the port, whichever thread delivers its events.
+    port_.Signals();
   } catch (const serial::EComPort& e) {
     LosePort(e.what());
   }

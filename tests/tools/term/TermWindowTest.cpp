@@ -174,7 +174,7 @@ TEST(TermWindow, ALostDeviceIsToldOnceAndConnectWorksWhenItIsBack) {
   ASSERT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
 
   // Both ways of finding the loss meet: the watch on the line and a write that fails.
-  fake->SetFailure("ClearCommError", EIO);
+  fake->SetFailure("GetCommModemStatus", EIO);
   fake->SetFailure("WriteFile", EIO);
   ASSERT_TRUE(Until([&] { return !w.Port().Connected(); }));
   w.SendEdit().setText("x");
@@ -182,7 +182,7 @@ TEST(TermWindow, ALostDeviceIsToldOnceAndConnectWorksWhenItIsBack) {
   EXPECT_EQ(rig.losses, 1);
   EXPECT_FALSE(fake->IsOpen());
 
-  fake->SetFailure("ClearCommError", 0);
+  fake->SetFailure("GetCommModemStatus", 0);
   fake->SetFailure("WriteFile", 0);
   w.Connect();
   EXPECT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
