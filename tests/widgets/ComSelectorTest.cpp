@@ -186,6 +186,12 @@ TEST(ComComboBox, PortNamesComeFromTheListerWhenTheListDropsDown) {
 
   rig.port.SetPort("COM3");
   EXPECT_EQ(box.currentText(), "COM3");
+  // A name half typed stays while other settings change.
+  box.lineEdit()->setText("COM1");
+  rig.port.SetBaudRate(serial::br2400);
+  EXPECT_EQ(box.currentText(), "COM1");
+  emit box.lineEdit()->editingFinished();
+  rig.port.SetPort("COM3");
 
   failList = true;
   box.showPopup();

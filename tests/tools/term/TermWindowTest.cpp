@@ -162,6 +162,24 @@ TEST(TermWindow, SendsTheLineWithItsEndAndShowsWhatComesBack) {
   EXPECT_EQ(rig.losses, 1);
 }
 
+// Delivered in the port's own thread, what comes in still reaches the views on the window's.
+TEST(TermWindow, BytesDeliveredInThePortsThreadReachTheViews) {
+  PtyPair line;
+  if (!line.Up()) GTEST_SKIP() << "SKIPPED LOUDLY: no pseudo-terminal pair could be made";
+  WindowRig rig;
+  TTermWindow& w = rig.window;
+  w.Port().SetSyncMethod(serial::smNone);
+  w.PortBox().setEditText(QString::fromStdString(line.path));
+  w.Connect();
+  ASSERT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
+  line.Write("#02f33.400\r");
+  EXPECT_TRUE(Until([&] { return w.Screen().Text().contains("#02f33.400"); }));
+  EXPECT_TRUE(Until([&] { return w.PacketView().toPlainText().endsWith("#02f33.400"); }));
+  EXPECT_TRUE(w.HexView().toPlainText().startsWith("23 30 32 66"));
+  w.Disconnect();
+  EXPECT_EQ(w.StatusText(), "Disconnected.");
+}
+
 TEST(TermWindow, ALostDeviceIsToldOnceAndConnectWorksWhenItIsBack) {
   WindowRig rig;
   TTermWindow& w = rig.window;
