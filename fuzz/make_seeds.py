@@ -176,3 +176,29 @@ write("fuzz_packet", "stop-size-overflow",
       packet(b"ab\rcdefg\rxyz\r" + b"q" * 40 + b"\r", stop=b"\r", size=3, maximum=7))
 write("fuzz_packet", "timed", packet(b"#ab" * 20 + b"\r", start=b"#", stop=b"\r", timeout=5,
                                      seed=9, flags=4))
+
+
+# --- fuzz_terminal: columns (two bytes), rows, history limit, emulation (0 VT52, 1 VT100,
+# 2 ANSI), cut seed, flags, then the stream.
+def terminal(stream, columns=80, rows=24, history=8, emulation=2, seed=3, flags=0):
+    return struct.pack(">H", columns - 1) + bytes([rows - 1, history, emulation, seed,
+                                                   flags]) + stream
+
+
+write("fuzz_terminal", "ansi-screen", terminal(
+    b"\x1b[2J\x1b[H\x1b[1;31mAlarm\x1b[0m\r\n\x1b[2;20r\x1b[20;1H\nline\x1b[6n\x1b[5n\x1b[c"
+    b"\x1b[?25l\x1b7\x1b[10;10H\x1b[4hins\x1b[4l\x1b8\x1b[?1h\x1b=\x1b(0lqqk\x1b(B"))
+write("fuzz_terminal", "edit", terminal(
+    b"abcdef\r\n" * 6 + b"\x1b[3;2H\x1b[2L\x1b[M\x1b[3@\x1b[2P\x1b[4X\x1b[1K\x1b[J\x1b[3g"
+    b"\x1b[4G\x1bH\r\t|\x1b[2I\x1b[Z\x1bM\x1bD\x1bE\x1b[S\x1b[2T", columns=12, rows=5,
+    history=3, seed=255, flags=1))
+write("fuzz_terminal", "vt52", terminal(
+    b"\x1bH\x1bJ\x1bY%*hello\x1bA\x1bB\x1bC\x1bD\x1bIxy\x1bK\x1bFafgh\x1bG\x1bZ\x1b=\x1b>"
+    b"\x1b<\x1b[?2l\x1bY  ", emulation=0, flags=2))
+write("fuzz_terminal", "malformed", terminal(
+    b"a\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17mb\x1b[4:3m\x1b[1?h\x1b[ 1q\x1b]0;title\x07"
+    b"\x1bPq#0\x1b\\\x1b[3\x18C\x1b[2\x1b[1C\x85\x9b\xe9\x7f\x1b[" + b"9" * 300 + b"Cz",
+    columns=10, rows=4, history=2, seed=7, flags=3))
+write("fuzz_terminal", "wrap-scroll", terminal(
+    b"0123456789" * 12 + b"\x1b[?7l" + b"x" * 15 + b"\x1b[?7h\x1b[?6h\x1b[2;3r\x1b[9;9H\x1b[6n",
+    columns=7, rows=3, history=4, seed=1))

@@ -16,7 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/valtrex-fuzz.XXXXXX")
 
 targets="fuzz_replies fuzz_receive_decoder fuzz_frame_reader fuzz_generator fuzz_exchange_cycle
-fuzz_port_settings fuzz_device_name fuzz_packet"
+fuzz_port_settings fuzz_device_name fuzz_packet fuzz_terminal"
 
 # A reply parser sees one read of at most 20 bytes; the exchange cycle takes one byte or more a
 # tick, so its inputs may run to hundreds of ticks.

@@ -23,7 +23,7 @@ namespace platform {
 inline constexpr int kIoPending = EINPROGRESS;  // the operation continues in the background
 inline constexpr int kIoIncomplete = EALREADY;  // its result is not there yet
 
-inline constexpr uint32_t MAXDWORD = 0xFFFFFFFFu;
+inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
 // The line-configuration record, field for field and byte for byte the Windows DCB (28 bytes).
 struct TDCB {
@@ -83,49 +83,49 @@ struct TComStat {
 };
 
 // Error flags of ClearCommError.
-inline constexpr uint32_t CE_RXOVER = 0x0001;
-inline constexpr uint32_t CE_OVERRUN = 0x0002;
-inline constexpr uint32_t CE_RXPARITY = 0x0004;
-inline constexpr uint32_t CE_FRAME = 0x0008;
-inline constexpr uint32_t CE_BREAK = 0x0010;
-inline constexpr uint32_t CE_TXFULL = 0x0100;
-inline constexpr uint32_t CE_IOE = 0x0400;
-inline constexpr uint32_t CE_MODE = 0x8000;
+inline constexpr uint32_t kCeRxOver = 0x0001;
+inline constexpr uint32_t kCeOverrun = 0x0002;
+inline constexpr uint32_t kCeRxParity = 0x0004;
+inline constexpr uint32_t kCeFrame = 0x0008;
+inline constexpr uint32_t kCeBreak = 0x0010;
+inline constexpr uint32_t kCeTxFull = 0x0100;
+inline constexpr uint32_t kCeIoe = 0x0400;
+inline constexpr uint32_t kCeMode = 0x8000;
 
 // PurgeComm flags.
-inline constexpr uint32_t PURGE_TXABORT = 0x0001;
-inline constexpr uint32_t PURGE_RXABORT = 0x0002;
-inline constexpr uint32_t PURGE_TXCLEAR = 0x0004;
-inline constexpr uint32_t PURGE_RXCLEAR = 0x0008;
+inline constexpr uint32_t kPurgeTxAbort = 0x0001;
+inline constexpr uint32_t kPurgeRxAbort = 0x0002;
+inline constexpr uint32_t kPurgeTxClear = 0x0004;
+inline constexpr uint32_t kPurgeRxClear = 0x0008;
 
 // EscapeCommFunction codes.
-inline constexpr uint32_t SETXOFF = 1;
-inline constexpr uint32_t SETXON = 2;
-inline constexpr uint32_t SETRTS = 3;
-inline constexpr uint32_t CLRRTS = 4;
-inline constexpr uint32_t SETDTR = 5;
-inline constexpr uint32_t CLRDTR = 6;
-inline constexpr uint32_t SETBREAK = 8;
-inline constexpr uint32_t CLRBREAK = 9;
+inline constexpr uint32_t kSetXoff = 1;
+inline constexpr uint32_t kSetXon = 2;
+inline constexpr uint32_t kSetRts = 3;
+inline constexpr uint32_t kClrRts = 4;
+inline constexpr uint32_t kSetDtr = 5;
+inline constexpr uint32_t kClrDtr = 6;
+inline constexpr uint32_t kSetBreak = 8;
+inline constexpr uint32_t kClrBreak = 9;
 
 // GetCommModemStatus bits.
-inline constexpr uint32_t MS_CTS_ON = 0x0010;
-inline constexpr uint32_t MS_DSR_ON = 0x0020;
-inline constexpr uint32_t MS_RING_ON = 0x0040;
-inline constexpr uint32_t MS_RLSD_ON = 0x0080;
+inline constexpr uint32_t kMsCtsOn = 0x0010;
+inline constexpr uint32_t kMsDsrOn = 0x0020;
+inline constexpr uint32_t kMsRingOn = 0x0040;
+inline constexpr uint32_t kMsRlsdOn = 0x0080;
 
 // Comm event mask bits (SetCommMask, WaitCommEvent).
-inline constexpr uint32_t EV_RXCHAR = 0x0001;
-inline constexpr uint32_t EV_RXFLAG = 0x0002;
-inline constexpr uint32_t EV_TXEMPTY = 0x0004;
-inline constexpr uint32_t EV_CTS = 0x0008;
-inline constexpr uint32_t EV_DSR = 0x0010;
-inline constexpr uint32_t EV_RLSD = 0x0020;
-inline constexpr uint32_t EV_BREAK = 0x0040;
-inline constexpr uint32_t EV_ERR = 0x0080;
-inline constexpr uint32_t EV_RING = 0x0100;
-inline constexpr uint32_t EV_PERR = 0x0200;
-inline constexpr uint32_t EV_RX80FULL = 0x0400;
+inline constexpr uint32_t kEvRxChar = 0x0001;
+inline constexpr uint32_t kEvRxFlag = 0x0002;
+inline constexpr uint32_t kEvTxEmpty = 0x0004;
+inline constexpr uint32_t kEvCts = 0x0008;
+inline constexpr uint32_t kEvDsr = 0x0010;
+inline constexpr uint32_t kEvRlsd = 0x0020;
+inline constexpr uint32_t kEvBreak = 0x0040;
+inline constexpr uint32_t kEvErr = 0x0080;
+inline constexpr uint32_t kEvRing = 0x0100;
+inline constexpr uint32_t kEvPerr = 0x0200;
+inline constexpr uint32_t kEvRx80Full = 0x0400;
 
 // The record of one overlapped operation. The caller owns it and keeps it (and the buffer it
 // handed over) alive until the operation has completed or CancelIo has returned. A zeroed record
@@ -171,12 +171,12 @@ class ComDevice {
   // A SetCommMask while it waits completes it with *mask 0.
   virtual int WaitCommEvent(uint32_t* mask, TOverlapped* ov) = 0;
 
-  // Waits as WaitForMultipleObjects({&stop, ov.hEvent}, INFINITE) does, for a thread whose
+  // Waits as WaitForMultipleObjects({&stop, ov.hEvent}, kInfinite) does, for a thread whose
   // only work is that operation. A device may serve the operation from the waiting thread
   // meanwhile, instead of waking it from another one.
   virtual uint32_t WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
     TEvent* waitList[] = {&stop, ov.hEvent};
-    return WaitForMultipleObjects(waitList, INFINITE);
+    return WaitForMultipleObjects(waitList, kInfinite);
   }
 };
 

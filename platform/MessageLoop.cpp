@@ -136,7 +136,7 @@ void Synchronize(const std::function<void()>& call) {
   thread_local TEvent done(false, false);
   std::exception_ptr error;
   Queue().Push(TSyncCall{&call, &error, &done});
-  WaitForSingleObject(done, INFINITE);
+  WaitForSingleObject(done, kInfinite);
   if (error) std::rethrow_exception(error);
 }
 
@@ -169,14 +169,14 @@ bool WaitServingMessages(TEvent& done, uint32_t timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   TEvent* events[] = {&done, &Queue().pending};
   for (;;) {
-    uint32_t wait = INFINITE;
-    if (timeoutMs != INFINITE) {
+    uint32_t wait = kInfinite;
+    if (timeoutMs != kInfinite) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       wait = left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
     }
     const uint32_t r = WaitForMultipleObjects(events, wait);
-    if (r == WAIT_OBJECT_0) return true;
-    if (r == WAIT_OBJECT_0 + 1) {
+    if (r == kWaitObject0) return true;
+    if (r == kWaitObject0 + 1) {
       ProcessMessages();
       continue;
     }
@@ -220,7 +220,7 @@ intptr_t SendMessage(THiddenWindow& window, uint32_t message, uintptr_t wParam, 
   }
   auto reply = std::make_shared<TReply>();
   Queue().Push(TSentMessage{window.state_, message, wParam, lParam, reply});
-  WaitForSingleObject(reply->done, INFINITE);
+  WaitForSingleObject(reply->done, kInfinite);
   return reply->result;
 }
 

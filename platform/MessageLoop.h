@@ -34,7 +34,7 @@ bool MessagesPending();
 // Main thread: waits until `done` is signalled, serving the queue meanwhile, so that a delivery a
 // worker has already started completes and the worker can reach its end; the two never wait on
 // each other. Returns false on a time-out.
-bool WaitServingMessages(TEvent& done, uint32_t timeoutMs = INFINITE);
+bool WaitServingMessages(TEvent& done, uint32_t timeoutMs = kInfinite);
 
 // A hidden window: a procedure on the main thread that receives messages by number.
 class THiddenWindow {

@@ -10,10 +10,10 @@
 
 namespace platform {
 
-inline constexpr uint32_t INFINITE = 0xFFFFFFFFu;
-inline constexpr uint32_t WAIT_OBJECT_0 = 0;
-inline constexpr uint32_t WAIT_TIMEOUT = 258;
-inline constexpr uint32_t WAIT_FAILED = 0xFFFFFFFFu;
+inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+inline constexpr uint32_t kWaitObject0 = 0;
+inline constexpr uint32_t kWaitTimeout = 258;
+inline constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
 
 // A manual-reset event stays signalled until Reset; an auto-reset event is consumed by
 // the one wait that it releases.
@@ -27,16 +27,17 @@ class TEvent {
   void Set();
   void Reset();
   bool ManualReset() const { return manualReset_; }
-  // The descriptor that becomes readable while the event is signalled (for poll-based waits
-  // in the platform realisations; callers outside platform/ never need it).
-  int Descriptor() const { return fd_; }
+  // The system object behind the event, for waits in the platform realisations (a descriptor
+  // that polls readable while the event is signalled, or a kernel event handle); callers outside
+  // platform/ never need it. Pointer-sized, since a handle is a pointer where it is one.
+  intptr_t Handle() const { return handle_; }
 
  private:
   friend uint32_t WaitForMultipleObjects(std::span<TEvent* const>, uint32_t);
   bool TryConsume();  // auto-reset: take the signal if it is still there
   void Acquire() const { std::lock_guard lock(setting_); }
   bool manualReset_;
-  int fd_;
+  intptr_t handle_;
   // Set writes the descriptor under this lock, and a released waiter takes it once before it
   // returns. So everything the setter did, the descriptor write included, is over before the
   // waiter goes on, and the waiter may destroy the event at once (a plain poll() wake-up would
@@ -44,12 +45,12 @@ class TEvent {
   mutable std::mutex setting_;
 };
 
-// Waits until the event is signalled or `timeoutMs` passes (INFINITE: no limit).
-// Returns WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
+// Waits until the event is signalled or `timeoutMs` passes (kInfinite: no limit).
+// Returns kWaitObject0, kWaitTimeout or kWaitFailed.
 uint32_t WaitForSingleObject(TEvent& event, uint32_t timeoutMs);
 
-// Waits until any one of the events is signalled; returns WAIT_OBJECT_0 + its index
-// (the lowest index when several are), WAIT_TIMEOUT, or WAIT_FAILED (also for an empty list
+// Waits until any one of the events is signalled; returns kWaitObject0 + its index
+// (the lowest index when several are), kWaitTimeout, or kWaitFailed (also for an empty list
 // or a missing event). An auto-reset event is consumed only when its index is returned.
 uint32_t WaitForMultipleObjects(std::span<TEvent* const> events, uint32_t timeoutMs);
 

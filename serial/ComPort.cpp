@@ -70,10 +70,10 @@ struct ErrorBit {
   TComError error;
 };
 constexpr ErrorBit kErrorBits[] = {
-    {platform::CE_FRAME, ceFrame},     {platform::CE_RXPARITY, ceRxParity},
-    {platform::CE_OVERRUN, ceOverrun}, {platform::CE_BREAK, ceBreak},
-    {platform::CE_IOE, ceIO},          {platform::CE_MODE, ceMode},
-    {platform::CE_RXOVER, ceRxOver},   {platform::CE_TXFULL, ceTxFull},
+    {platform::kCeFrame, ceFrame},     {platform::kCeRxParity, ceRxParity},
+    {platform::kCeOverrun, ceOverrun}, {platform::kCeBreak, ceBreak},
+    {platform::kCeIoe, ceIO},          {platform::kCeMode, ceMode},
+    {platform::kCeRxOver, ceRxOver},   {platform::kCeTxFull, ceTxFull},
 };
 
 }  // namespace
@@ -600,14 +600,14 @@ int32_t TCustomComPort::ReadStr(std::string& text, int32_t count) {
 }
 
 void TCustomComPort::AbortAllAsync() {
-  const int error = Handle().PurgeComm(platform::PURGE_TXABORT | platform::PURGE_RXABORT);
+  const int error = Handle().PurgeComm(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
   if (error != 0) RaiseComError(ecode::kPurgeComm, error);
 }
 
 void TCustomComPort::ClearBuffer(bool input, bool output) {
   uint32_t flags = 0;
-  if (input) flags |= platform::PURGE_RXCLEAR;
-  if (output) flags |= platform::PURGE_TXCLEAR;
+  if (input) flags |= platform::kPurgeRxClear;
+  if (output) flags |= platform::kPurgeTxClear;
   const int error = Handle().PurgeComm(flags);
   if (error != 0) RaiseComError(ecode::kPurgeComm, error);
 }
@@ -665,16 +665,16 @@ void TCustomComPort::Escape(uint32_t function) {
 }
 
 void TCustomComPort::SetDTR(bool on) {
-  Escape(on ? platform::SETDTR : platform::CLRDTR);
+  Escape(on ? platform::kSetDtr : platform::kClrDtr);
 }
 void TCustomComPort::SetRTS(bool on) {
-  Escape(on ? platform::SETRTS : platform::CLRRTS);
+  Escape(on ? platform::kSetRts : platform::kClrRts);
 }
 void TCustomComPort::SetBreak(bool on) {
-  Escape(on ? platform::SETBREAK : platform::CLRBREAK);
+  Escape(on ? platform::kSetBreak : platform::kClrBreak);
 }
 void TCustomComPort::SetXonXoff(bool on) {
-  Escape(on ? platform::SETXON : platform::SETXOFF);
+  Escape(on ? platform::kSetXon : platform::kSetXoff);
 }
 
 void TCustomComPort::TransmitChar(char ch) {
@@ -964,9 +964,9 @@ void TCustomComPort::WaitForEvent(TComEvents& events, platform::TEvent* stopEven
   int error = device.WaitCommEvent(&mask, &ov);
   if (error == 0 || error == platform::kIoPending) {
     const uint32_t r = platform::WaitForMultipleObjects(
-        waitOn, timeout < 0 ? platform::INFINITE : static_cast<uint32_t>(timeout));
-    const bool ok = r == platform::WAIT_OBJECT_0 || r == platform::WAIT_TIMEOUT ||
-                    (stopEvent && r == platform::WAIT_OBJECT_0 + 1);
+        waitOn, timeout < 0 ? platform::kInfinite : static_cast<uint32_t>(timeout));
+    const bool ok = r == platform::kWaitObject0 || r == platform::kWaitTimeout ||
+                    (stopEvent && r == platform::kWaitObject0 + 1);
     error = ok ? 0 : (errno != 0 ? errno : EIO);
     // Clearing the mask ends a wait still pending; the cancel makes sure the device has let go.
     device.SetCommMask(0);

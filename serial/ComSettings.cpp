@@ -19,11 +19,11 @@ struct EventFlag {
   uint32_t flag;
 };
 constexpr EventFlag kEventFlags[] = {
-    {evRxChar, platform::EV_RXCHAR}, {evTxEmpty, platform::EV_TXEMPTY},
-    {evRxFlag, platform::EV_RXFLAG}, {evRing, platform::EV_RING},
-    {evBreak, platform::EV_BREAK},   {evCTS, platform::EV_CTS},
-    {evDSR, platform::EV_DSR},       {evError, platform::EV_ERR},
-    {evRLSD, platform::EV_RLSD},     {evRx80Full, platform::EV_RX80FULL},
+    {evRxChar, platform::kEvRxChar}, {evTxEmpty, platform::kEvTxEmpty},
+    {evRxFlag, platform::kEvRxFlag}, {evRing, platform::kEvRing},
+    {evBreak, platform::kEvBreak},   {evCTS, platform::kEvCts},
+    {evDSR, platform::kEvDsr},       {evError, platform::kEvErr},
+    {evRLSD, platform::kEvRlsd},     {evRx80Full, platform::kEvRx80Full},
 };
 
 constexpr uint32_t kBaudRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,

@@ -106,7 +106,7 @@ enum TComLinkEvent : uint8_t {
   leRxFlag
 };
 
-// The driver's comm event mask for a set of events and back; EV_PERR is never asked for and
+// The driver's comm event mask for a set of events and back; kEvPerr is never asked for and
 // is dropped when a driver reports it.
 uint32_t EventsToInts(TComEvents events);
 TComEvents IntToEvents(uint32_t mask);

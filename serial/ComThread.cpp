@@ -33,7 +33,7 @@ void TComThread::Stop() {
 }
 
 bool TComThread::Stopping() {
-  return platform::WaitForSingleObject(stopEvent_, 0) == platform::WAIT_OBJECT_0;
+  return platform::WaitForSingleObject(stopEvent_, 0) == platform::kWaitObject0;
 }
 
 void TComThread::ReleaseDevice() {
@@ -44,7 +44,7 @@ void TComThread::ReleaseDevice() {
 void TComThread::Disarm(bool purge) {
   if (deviceReleased_.load()) return;
   device_.SetCommMask(0);
-  if (purge) device_.PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
+  if (purge) device_.PurgeComm(platform::kPurgeTxClear | platform::kPurgeRxClear);
 }
 
 void TComThread::Execute() {
@@ -73,7 +73,7 @@ void TComThread::Execute() {
       // A wait that cannot start (the device has gone) leaves the completion event signalled:
       // going round again would spin without end.
       if (start != 0 && start != platform::kIoPending) break;
-      if (device_.WaitStopOrCompletion(stopEvent_, ov) != platform::WAIT_OBJECT_0 + 1) break;
+      if (device_.WaitStopOrCompletion(stopEvent_, ov) != platform::kWaitObject0 + 1) break;
       uint32_t unused = 0;
       if (device_.GetOverlappedResult(&ov, &unused, false) != 0) continue;
       detectedEvents_ = IntToEvents(mask);

@@ -14,8 +14,8 @@
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
 
-// The system's headers come after the project's: their macros would rename the device seam's
-// constants (MAXDWORD, EV_RXCHAR ...) in the project's headers.
+// The system's headers come after the project's: their macros (SendMessage, DefWindowProc) would
+// rename the message loop's functions in the project's headers.
 #include <windows.h>
 //
 #include <commctrl.h>

@@ -65,7 +65,7 @@ class ComPortBase : public Contender {
   // Ends an expectation; true when a delivery came since Expect.
   bool DeliveredSinceExpect() { return !expecting_.exchange(false, std::memory_order_acq_rel); }
 
-  // ReadInterval MAXDWORD with both totals MAXDWORD and C: a read returns on the first bytes,
+  // ReadInterval kMaxDword with both totals kMaxDword and C: a read returns on the first bytes,
   // or with none after C ms.
   void ReturnOnFirstBytes(int32_t limitMs) {
     port_.Timeouts().SetReadInterval(-1);

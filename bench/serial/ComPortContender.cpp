@@ -109,7 +109,7 @@ class ComPortOverlapped final : public ComPortBase {
         platform::WaitForSingleObject(read_->Event, static_cast<uint32_t>(span.count()));
     port_.DoneAsync(read_);
     port_.InitAsync(read_);
-    if (waited != platform::WAIT_TIMEOUT) throw std::runtime_error("data while idle");
+    if (waited != platform::kWaitTimeout) throw std::runtime_error("data while idle");
   }
 
  private:

@@ -18,7 +18,7 @@ namespace {
 constexpr int kDeliveryLimitMs = 10'000;
 
 bool Signalled(platform::TEvent& event) {
-  return platform::WaitForSingleObject(event, 0) == platform::WAIT_OBJECT_0;
+  return platform::WaitForSingleObject(event, 0) == platform::kWaitObject0;
 }
 
 class ComPortQtLoop final : public ComPortBase {

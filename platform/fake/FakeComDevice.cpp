@@ -137,10 +137,10 @@ class FakeComDevice final : public ComDevice {
     std::lock_guard lock(line_->mutex_);
     line_->Record("PurgeComm(" + std::to_string(flags) + ")");
     if (int error = line_->FailureOf("PurgeComm")) return error;
-    if (flags & PURGE_TXABORT) line_->FinishAll(FakeLine::Kind::Write, ECANCELED);
-    if (flags & PURGE_RXABORT) line_->FinishAll(FakeLine::Kind::Read, ECANCELED);
-    if (flags & PURGE_RXCLEAR) line_->input_.clear();
-    if (flags & PURGE_TXCLEAR) line_->outputQueue_ = 0;
+    if (flags & kPurgeTxAbort) line_->FinishAll(FakeLine::Kind::Write, ECANCELED);
+    if (flags & kPurgeRxAbort) line_->FinishAll(FakeLine::Kind::Read, ECANCELED);
+    if (flags & kPurgeRxClear) line_->input_.clear();
+    if (flags & kPurgeTxClear) line_->outputQueue_ = 0;
     return 0;
   }
 

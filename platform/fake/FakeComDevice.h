@@ -63,7 +63,7 @@ class FakeLine {
   void SetReadLimit(std::optional<uint32_t> limit);
 
   // --- Line state
-  void SetModemStatus(uint32_t status);  // MS_CTS_ON ... MS_RLSD_ON
+  void SetModemStatus(uint32_t status);  // kMsCtsOn ... kMsRlsdOn
   void RaiseErrors(uint32_t flags);      // CE_... flags, returned and cleared by ClearCommError
   void SetStatFlags(uint32_t flags);
   void SetOutputQueue(uint32_t count);

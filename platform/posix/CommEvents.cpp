@@ -60,15 +60,15 @@ TModemState ReadModemState(int fd, bool withCounters) {
 uint32_t ModemEvents(const TModemState& before, const TModemState& now) {
   const int changed = before.lines ^ now.lines;
   uint32_t events = 0;
-  if (changed & TIOCM_CTS) events |= EV_CTS;
-  if (changed & TIOCM_DSR) events |= EV_DSR;
-  if (changed & TIOCM_CD) events |= EV_RLSD;
-  if ((changed & TIOCM_RNG) && (now.lines & TIOCM_RNG)) events |= EV_RING;
+  if (changed & TIOCM_CTS) events |= kEvCts;
+  if (changed & TIOCM_DSR) events |= kEvDsr;
+  if (changed & TIOCM_CD) events |= kEvRlsd;
+  if ((changed & TIOCM_RNG) && (now.lines & TIOCM_RNG)) events |= kEvRing;
   if (before.counted && now.counted) {
-    if (now.counters.cts != before.counters.cts) events |= EV_CTS;
-    if (now.counters.dsr != before.counters.dsr) events |= EV_DSR;
-    if (now.counters.dcd != before.counters.dcd) events |= EV_RLSD;
-    if (now.counters.rng != before.counters.rng) events |= EV_RING;
+    if (now.counters.cts != before.counters.cts) events |= kEvCts;
+    if (now.counters.dsr != before.counters.dsr) events |= kEvDsr;
+    if (now.counters.dcd != before.counters.dcd) events |= kEvRlsd;
+    if (now.counters.rng != before.counters.rng) events |= kEvRing;
   }
   return events;
 }
@@ -89,7 +89,7 @@ void TTermiosDevice::RaiseEvents(uint32_t events) {
 
 void TTermiosDevice::CheckQueueLevel() {
   const bool above = uint64_t{queue_.size()} * 5 >= uint64_t{capacity_} * 4;
-  if (above && !above80_) RaiseEvents(EV_RX80FULL);
+  if (above && !above80_) RaiseEvents(kEvRx80Full);
   above80_ = above;
 }
 
@@ -162,7 +162,7 @@ void TTermiosDevice::WatchModemLines() {
     const uint32_t events = ModemEvents(last, now);
     last = now;
     // Output held for DSR, or input dropped without it, may go on now.
-    if (events & EV_DSR) Wake();
+    if (events & kEvDsr) Wake();
     RaiseEvents(events);
   }
   watcherDone_ = true;

@@ -16,12 +16,18 @@
 namespace platform {
 
 TEvent::TEvent(bool manualReset, bool initialState)
-    : manualReset_(manualReset), fd_(eventfd(initialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (fd_ < 0) throw std::runtime_error("eventfd failed");
+    : manualReset_(manualReset), handle_(eventfd(initialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (handle_ < 0) throw std::runtime_error("eventfd failed");
 }
 
+namespace {
+int Fd(intptr_t handle) {
+  return static_cast<int>(handle);
+}
+}  // namespace
+
 TEvent::~TEvent() {
-  close(fd_);
+  close(Fd(handle_));
 }
 
 void TEvent::Set() {
@@ -29,14 +35,14 @@ void TEvent::Set() {
   const uint64_t one = 1;
   // A second Set while signalled only raises the counter; it stays one signal. (EAGAIN would
   // mean the counter is at its ceiling: signalled all the same.)
-  while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  while (write(Fd(handle_), &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
 void TEvent::Reset() {
   uint64_t value;
   // EAGAIN: it was not signalled, which is what Reset wants.
-  while (read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
+  while (read(Fd(handle_), &value, sizeof value) < 0 && errno == EINTR) {
   }
 }
 
@@ -45,7 +51,7 @@ bool TEvent::TryConsume() {
   // Another waiter may have taken the signal between poll() and here: then read fails with
   // EAGAIN. Reading takes the whole counter at once, so only one waiter ever gets it.
   for (;;) {
-    if (read(fd_, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) return true;
+    if (read(Fd(handle_), &value, sizeof value) == static_cast<ssize_t>(sizeof value)) return true;
     if (errno != EINTR) return false;
   }
 }
@@ -57,16 +63,16 @@ uint32_t WaitForSingleObject(TEvent& event, uint32_t timeoutMs) {
 
 uint32_t WaitForMultipleObjects(std::span<TEvent* const> events, uint32_t timeoutMs) {
   using Clock = std::chrono::steady_clock;
-  if (events.empty()) return WAIT_FAILED;
+  if (events.empty()) return kWaitFailed;
   std::vector<pollfd> fds(events.size());
   for (size_t i = 0; i < events.size(); ++i) {
-    if (events[i] == nullptr) return WAIT_FAILED;
-    fds[i] = {events[i]->Descriptor(), POLLIN, 0};
+    if (events[i] == nullptr) return kWaitFailed;
+    fds[i] = {Fd(events[i]->Handle()), POLLIN, 0};
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     int wait = -1;
-    if (timeoutMs != INFINITE) {
+    if (timeoutMs != kInfinite) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       // poll() takes an int: a time-out beyond its range is waited for in several turns.
       wait = left.count() <= 0        ? 0
@@ -76,18 +82,18 @@ uint32_t WaitForMultipleObjects(std::span<TEvent* const> events, uint32_t timeou
     const int n = poll(fds.data(), fds.size(), wait);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return WAIT_FAILED;
+      return kWaitFailed;
     }
     if (n == 0) {
-      if (timeoutMs != INFINITE && Clock::now() >= deadline) return WAIT_TIMEOUT;
+      if (timeoutMs != kInfinite && Clock::now() >= deadline) return kWaitTimeout;
       continue;
     }
     for (size_t i = 0; i < events.size(); ++i) {
-      if (fds[i].revents & (POLLERR | POLLNVAL)) return WAIT_FAILED;
+      if (fds[i].revents & (POLLERR | POLLNVAL)) return kWaitFailed;
       if (!(fds[i].revents & POLLIN)) continue;
       if (events[i]->ManualReset() || events[i]->TryConsume()) {
         events[i]->Acquire();
-        return WAIT_OBJECT_0 + static_cast<uint32_t>(i);
+        return kWaitObject0 + static_cast<uint32_t>(i);
       }
     }
     // Only auto-reset events that another waiter consumed first: wait again.

@@ -200,11 +200,11 @@ uint32_t TTermiosDevice::SampleCounters() {
   if (ioctl(fd_, TIOCGICOUNT, &driver) != 0) return 0;
   const TLineCounters now = FromDriver(driver);
   uint32_t flags = 0;
-  if (now.frame != counters_.frame) flags |= CE_FRAME;
-  if (now.parity != counters_.parity) flags |= CE_RXPARITY;
-  if (now.overrun != counters_.overrun) flags |= CE_OVERRUN;
-  if (now.brk != counters_.brk) flags |= CE_BREAK;
-  if (now.bufOverrun != counters_.bufOverrun) flags |= CE_RXOVER;
+  if (now.frame != counters_.frame) flags |= kCeFrame;
+  if (now.parity != counters_.parity) flags |= kCeRxParity;
+  if (now.overrun != counters_.overrun) flags |= kCeOverrun;
+  if (now.brk != counters_.brk) flags |= kCeBreak;
+  if (now.bufOverrun != counters_.bufOverrun) flags |= kCeRxOver;
   counters_ = now;
   AddErrors(flags);
   return flags;
@@ -214,8 +214,8 @@ void TTermiosDevice::AddErrors(uint32_t flags) {
   if (flags == 0) return;
   errors_ |= flags;
   uint32_t events = 0;
-  if (flags & (CE_FRAME | CE_RXPARITY | CE_OVERRUN)) events |= EV_ERR;
-  if (flags & CE_BREAK) events |= EV_BREAK;
+  if (flags & (kCeFrame | kCeRxParity | kCeOverrun)) events |= kEvErr;
+  if (flags & kCeBreak) events |= kEvBreak;
   RaiseEvents(events);
   if (options_.abortOnError) {
     // Transfers stop until the caller has looked at the errors.
@@ -289,21 +289,21 @@ int TTermiosDevice::EscapeCommFunction(uint32_t function) {
   if (gone_) return gone_;
   const auto result = [](int r) { return r == 0 || NoModemLines(errno) ? 0 : errno; };
   switch (function) {
-    case SETDTR:
+    case kSetDtr:
       return SetModemBits(TIOCM_DTR, true);
-    case CLRDTR:
+    case kClrDtr:
       return SetModemBits(TIOCM_DTR, false);
-    case SETRTS:
+    case kSetRts:
       return SetModemBits(TIOCM_RTS, true);
-    case CLRRTS:
+    case kClrRts:
       return SetModemBits(TIOCM_RTS, false);
-    case SETBREAK:
+    case kSetBreak:
       return result(ioctl(fd_, TIOCSBRK));
-    case CLRBREAK:
+    case kClrBreak:
       return result(ioctl(fd_, TIOCCBRK));
-    case SETXON:
+    case kSetXon:
       return tcflow(fd_, TCOON) == 0 ? 0 : errno;
-    case SETXOFF:
+    case kSetXoff:
       return tcflow(fd_, TCOOFF) == 0 ? 0 : errno;
     default:
       return EINVAL;
@@ -317,10 +317,10 @@ int TTermiosDevice::GetCommModemStatus(uint32_t* status) {
   if (gone_) return gone_;
   int lines = 0;
   if (ioctl(fd_, TIOCMGET, &lines) != 0) return NoModemLines(errno) ? 0 : errno;
-  if (lines & TIOCM_CTS) *status |= MS_CTS_ON;
-  if (lines & TIOCM_DSR) *status |= MS_DSR_ON;
-  if (lines & TIOCM_RNG) *status |= MS_RING_ON;
-  if (lines & TIOCM_CD) *status |= MS_RLSD_ON;
+  if (lines & TIOCM_CTS) *status |= kMsCtsOn;
+  if (lines & TIOCM_DSR) *status |= kMsDsrOn;
+  if (lines & TIOCM_RNG) *status |= kMsRingOn;
+  if (lines & TIOCM_CD) *status |= kMsRlsdOn;
   return 0;
 }
 

@@ -64,7 +64,7 @@ void TThread::WaitFor() {
   if (IsMainThread()) {
     WaitServingMessages(done_);
   } else {
-    WaitForSingleObject(done_, INFINITE);
+    WaitForSingleObject(done_, kInfinite);
   }
   thread_.join();
 }

@@ -4,13 +4,13 @@ namespace platform::posix {
 
 TReadPlan PlanRead(const TCommTimeouts& t, uint32_t count) {
   TReadPlan plan;
-  if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+  if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
       t.ReadTotalTimeoutConstant == 0) {
     plan.returnAtOnce = true;
     return plan;
   }
-  if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-      t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD) {
+  if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+      t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < kMaxDword) {
     plan.returnOnFirstBytes = true;
     plan.totalMs = t.ReadTotalTimeoutConstant;
     return plan;

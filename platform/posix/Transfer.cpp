@@ -94,7 +94,7 @@ TTermiosDevice::TPolledInput TTermiosDevice::PollForInput(std::unique_lock<std::
                                                           TOverlapped& ov, TEvent* stop,
                                                           std::optional<Clock::time_point> until) {
   pollfd fds[3] = {{fd_, POLLIN, 0}, {callerWakeFd_, POLLIN, 0}, {-1, POLLIN, 0}};
-  if (stop) fds[2].fd = stop->Descriptor();
+  if (stop) fds[2].fd = static_cast<int>(stop->Handle());
   // A full queue takes nothing more: then only a hang-up is watched for.
   if (InputRoom() == 0) fds[0].events = 0;
   drivenIn_ = fds[0].events != 0;
@@ -121,7 +121,7 @@ uint32_t TTermiosDevice::WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
     // which keeps the deadlines and everything else.
     std::unique_lock lock(mutex_);
     const bool mine = callerWakeFd_ >= 0 && !callerTakesInput_ && !gone_ && wait_ &&
-                      wait_->ov == &ov && (commMask_ & (EV_RXCHAR | EV_RXFLAG | EV_RX80FULL));
+                      wait_->ov == &ov && (commMask_ & (kEvRxChar | kEvRxFlag | kEvRx80Full));
     if (mine) {
       callerTakesInput_ = true;
       TPolledInput polled;
@@ -141,7 +141,7 @@ uint32_t TTermiosDevice::WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
       // left to it.
       if (!polled.failed && !polled.stopped && ov.Internal.load() != kIoPending &&
           ov.hEvent && ov.hEvent->ManualReset()) {
-        return WAIT_OBJECT_0 + 1;
+        return kWaitObject0 + 1;
       }
     }
   }
@@ -327,19 +327,19 @@ int TTermiosDevice::CancelIo(TOverlapped* ov) {
 }
 
 int TTermiosDevice::PurgeComm(uint32_t flags) {
-  if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return EINVAL;
+  if (flags & ~(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear)) return EINVAL;
   std::lock_guard lock(mutex_);
-  if (flags & PURGE_TXABORT) AbortTransfers(writes_, ECANCELED);
-  if (flags & PURGE_RXABORT) AbortTransfers(reads_, ECANCELED);
+  if (flags & kPurgeTxAbort) AbortTransfers(writes_, ECANCELED);
+  if (flags & kPurgeRxAbort) AbortTransfers(reads_, ECANCELED);
   // A device that went away holds nothing more to clear; closing it must not fail for that.
   if (gone_) return 0;
-  if (flags & PURGE_RXCLEAR) {
+  if (flags & kPurgeRxClear) {
     queue_.clear();
     decoder_.Reset();
     above80_ = false;
     if (tcflush(fd_, TCIFLUSH) != 0) return errno;
   }
-  if (flags & PURGE_TXCLEAR) {
+  if (flags & kPurgeTxClear) {
     priorityChar_.reset();
     // A pseudo-terminal passes written bytes on a moment after taking them, and its flush
     // drops them still: it would take back writes that were reported sent, the last frame
@@ -594,15 +594,15 @@ TTermiosDevice::TPulled TTermiosDevice::Pull() {
 uint32_t TTermiosDevice::MarkedErrors(const TReceiveMarks& marks) {
   const uint32_t counted = SampleCounters();
   uint32_t marked = 0;
-  if (marks.errors && !(counted & (CE_RXPARITY | CE_FRAME))) marked |= CE_RXPARITY;
-  if (marks.breaks && !(counted & CE_BREAK)) marked |= CE_BREAK;
+  if (marks.errors && !(counted & (kCeRxParity | kCeFrame))) marked |= kCeRxParity;
+  if (marks.breaks && !(counted & kCeBreak)) marked |= kCeBreak;
   return marked;
 }
 
 void TTermiosDevice::RaiseReceived(const uint8_t* bytes, size_t count) {
-  uint32_t events = EV_RXCHAR;
+  uint32_t events = kEvRxChar;
   // Looking for the event character is worth it only when someone waits for it.
-  if ((commMask_ & EV_RXFLAG) && std::memchr(bytes, options_.evtChar, count)) events |= EV_RXFLAG;
+  if ((commMask_ & kEvRxFlag) && std::memchr(bytes, options_.evtChar, count)) events |= kEvRxFlag;
   RaiseEvents(events);
 }
 
@@ -748,7 +748,7 @@ void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
       txBusy_ = false;
       drainAt_.reset();
       lastOutq_ = 0;
-      RaiseEvents(EV_TXEMPTY);
+      RaiseEvents(kEvTxEmpty);
       if (rtsRaised_) rtsDropAt_ = now + charTime_;
     }
   }

@@ -32,14 +32,14 @@ class CommEvents : public ::testing::Test {
     device = OpenComDevice(pty.Path(), error);
     ASSERT_TRUE(device) << "open failed with " << error;
     ASSERT_EQ(device->SetCommState(PanelDcb()), 0);
-    ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0, 100, 1000)), 0);
+    ASSERT_EQ(device->SetCommTimeouts(Timeouts(kMaxDword, 0, 0, 100, 1000)), 0);
     ov.hEvent = &event;
   }
 
   int StartWait() { return device->WaitCommEvent(&seen, &ov); }
   // The event, then the result: as every caller of an overlapped operation does.
   bool Completed(uint32_t ms = 10000) {
-    if (WaitForSingleObject(event, ms) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(event, ms) != kWaitObject0) return false;
     return Result() != kIoIncomplete;
   }
   int Result() {
@@ -68,13 +68,13 @@ class CommEvents : public ::testing::Test {
 };
 
 TEST_F(CommEvents, RxCharLeavesTheBytesForTheRead) {
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);
   ASSERT_EQ(StartWait(), kIoPending);
   EXPECT_FALSE(Completed(0));
   pty.Send("#02r\r");
   ASSERT_TRUE(Completed());
   EXPECT_EQ(Result(), 0);
-  EXPECT_EQ(seen, EV_RXCHAR);
+  EXPECT_EQ(seen, kEvRxChar);
   EXPECT_EQ(ReadNow(20), "#02r\r");
 }
 
@@ -82,59 +82,59 @@ TEST_F(CommEvents, RxFlagWaitsForTheEventCharacter) {
   TDCB dcb = PanelDcb();
   dcb.EvtChar = '\r';
   ASSERT_EQ(device->SetCommState(dcb), 0);
-  ASSERT_EQ(device->SetCommMask(EV_RXFLAG), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxFlag), 0);
   ASSERT_EQ(StartWait(), kIoPending);
   pty.Send("abc");
   ASSERT_TRUE(Eventually([&] { return InQueue() == 3; }));
   EXPECT_FALSE(Completed(0)) << "no event character yet";
   pty.Send("\r");
   ASSERT_TRUE(Completed());
-  EXPECT_EQ(seen, EV_RXFLAG);
+  EXPECT_EQ(seen, kEvRxFlag);
   EXPECT_EQ(ReadNow(20), "abc\r");
 }
 
 TEST_F(CommEvents, TxEmptyWhenTheOutputHasDrained) {
-  ASSERT_EQ(device->SetCommMask(EV_TXEMPTY), 0);
+  ASSERT_EQ(device->SetCommMask(kEvTxEmpty), 0);
   ASSERT_EQ(StartWait(), kIoPending);
   uint32_t done = 0;
   ASSERT_EQ(device->WriteFile("#01s\r", 5, &done, nullptr), 0);
   ASSERT_TRUE(Completed());
-  EXPECT_EQ(seen, EV_TXEMPTY);
+  EXPECT_EQ(seen, kEvTxEmpty);
   EXPECT_EQ(pty.Receive(5).size(), 5u);
 }
 
 TEST_F(CommEvents, Rx80FullAtFourFifthsOfTheQueue) {
   ASSERT_EQ(device->SetupComm(10, 10), 0);
-  ASSERT_EQ(device->SetCommMask(EV_RX80FULL), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRx80Full), 0);
   ASSERT_EQ(StartWait(), kIoPending);
   pty.Send("1234567");
   ASSERT_TRUE(Eventually([&] { return InQueue() == 7; }));
   EXPECT_FALSE(Completed(0));
   pty.Send("8");
   ASSERT_TRUE(Completed());
-  EXPECT_EQ(seen, EV_RX80FULL);
+  EXPECT_EQ(seen, kEvRx80Full);
 }
 
 TEST_F(CommEvents, EventsBeforeTheWaitAreKeptUntilTheMaskChanges) {
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar | kEvTxEmpty), 0);
   pty.Send("x");
   ASSERT_TRUE(Eventually([&] { return InQueue() == 1; }));
   EXPECT_EQ(StartWait(), 0) << "the arrival was kept for this wait";
-  EXPECT_EQ(seen, EV_RXCHAR);
+  EXPECT_EQ(seen, kEvRxChar);
   EXPECT_TRUE(Completed(0));
   pty.Send("y");
   ASSERT_TRUE(Eventually([&] { return InQueue() == 2; }));
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);
   EXPECT_EQ(StartWait(), kIoPending) << "a new mask starts with nothing seen";
   ASSERT_EQ(device->SetCommMask(0), 0);
 }
 
 TEST_F(CommEvents, MaskChangeEndsAPendingWaitWithNothing) {
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);
   ASSERT_EQ(StartWait(), kIoPending);
   EXPECT_EQ(StartWait(), EINVAL) << "one wait at a time";
   seen = 0xFFFF;
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar | kEvTxEmpty), 0);
   ASSERT_TRUE(Completed(0));
   EXPECT_EQ(Result(), 0);
   EXPECT_EQ(seen, 0u);
@@ -148,7 +148,7 @@ TEST_F(CommEvents, MaskChangeEndsAPendingWaitWithNothing) {
 }
 
 TEST_F(CommEvents, HangUpFailsThePendingWait) {
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_ERR), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar | kEvErr), 0);
   ASSERT_EQ(StartWait(), kIoPending);
   pty.CloseMaster();
   ASSERT_TRUE(Completed());
@@ -159,18 +159,18 @@ TEST_F(CommEvents, HangUpFailsThePendingWait) {
 // A pseudo-terminal has no modem lines: driving the outputs changes no input and there are no
 // modem events to wait for; the wait still ends for the bytes.
 TEST_F(CommEvents, NoModemEventsOnAPseudoTerminal) {
-  ASSERT_EQ(device->SetCommMask(EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_RXCHAR), 0);
+  ASSERT_EQ(device->SetCommMask(kEvCts | kEvDsr | kEvRlsd | kEvRing | kEvRxChar), 0);
   ASSERT_EQ(StartWait(), kIoPending);
-  for (uint32_t code : {SETDTR, SETRTS, CLRDTR, CLRRTS})
+  for (uint32_t code : {kSetDtr, kSetRts, kClrDtr, kClrRts})
     EXPECT_EQ(device->EscapeCommFunction(code), 0);
   EXPECT_FALSE(Completed(0));
   pty.Send("z");
   ASSERT_TRUE(Completed());
-  EXPECT_EQ(seen, EV_RXCHAR);
+  EXPECT_EQ(seen, kEvRxChar);
 }
 
 TEST_F(CommEvents, AWaitingThreadNeverStealsFromReads) {
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar | kEvTxEmpty), 0);
   std::atomic<int> wakes{0};
   std::atomic<bool> stop{false}, waiting{false};
   TEvent never(true, false);
@@ -184,7 +184,7 @@ TEST_F(CommEvents, AWaitingThreadNeverStealsFromReads) {
       waiting = true;
       if (started != 0 && started != kIoPending) break;
       // As the event thread waits: the device may serve the wait from this thread.
-      if (device->WaitStopOrCompletion(never, record) != WAIT_OBJECT_0 + 1) break;
+      if (device->WaitStopOrCompletion(never, record) != kWaitObject0 + 1) break;
       uint32_t done = 0;
       if (device->GetOverlappedResult(&record, &done, false) == 0 && mask != 0) ++wakes;
     }
@@ -232,7 +232,7 @@ TEST_F(CommEvents, AWaitServedByItsOwnThreadEndsForEverythingThatShouldEndIt) {
     return false;
   };
   ASSERT_EQ(device->SetupComm(16, 16), 0);
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);
   {
     // 40 bytes for a queue of 16: the rest stays in the driver until a read makes room. The
     // first wait ends once the queue has taken its 16; the next has the full queue to wait on.
@@ -244,19 +244,19 @@ TEST_F(CommEvents, AWaitServedByItsOwnThreadEndsForEverythingThatShouldEndIt) {
     auto waiting = serve();
     EXPECT_EQ(ReadNow(16), std::string(16, 'q'));
     ASSERT_TRUE(ended(waiting)) << "room was made, and nobody took the driver's bytes";
-    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(seen, EV_RXCHAR);
+    EXPECT_EQ(waiting.get(), kWaitObject0 + 1);
+    EXPECT_EQ(seen, kEvRxChar);
     EXPECT_EQ(ReadNow(24) + ReadNow(24), std::string(24, 'q'));
   }
-  ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);  // forgets the arrivals the reads took
+  ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);  // forgets the arrivals the reads took
   {
     ASSERT_EQ(StartWait(), kIoPending);
     auto waiting = serve();
     pty.Send("abc");
     ASSERT_TRUE(ended(waiting));
-    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(waiting.get(), kWaitObject0 + 1);
     EXPECT_EQ(Result(), 0);
-    EXPECT_EQ(seen, EV_RXCHAR);
+    EXPECT_EQ(seen, kEvRxChar);
     EXPECT_EQ(ReadNow(8), "abc");
   }
   {
@@ -264,10 +264,10 @@ TEST_F(CommEvents, AWaitServedByItsOwnThreadEndsForEverythingThatShouldEndIt) {
     auto waiting = serve();
     stop.Set();
     ASSERT_TRUE(ended(waiting));
-    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0);
+    EXPECT_EQ(waiting.get(), kWaitObject0);
     EXPECT_EQ(Result(), kIoIncomplete) << "the stop leaves the wait to its owner";
     stop.Reset();
-    ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);  // ends it
+    ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);  // ends it
     ASSERT_TRUE(Completed());
   }
   {
@@ -280,9 +280,9 @@ TEST_F(CommEvents, AWaitServedByItsOwnThreadEndsForEverythingThatShouldEndIt) {
     auto waiting =
         std::async(std::launch::async, [&] { return device->WaitStopOrCompletion(stop, ov); });
     ASSERT_TRUE(ended(waiting));
-    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0);
+    EXPECT_EQ(waiting.get(), kWaitObject0);
     stop.Reset();
-    ASSERT_EQ(device->SetCommMask(EV_RXCHAR), 0);  // ends it, if the byte did not
+    ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);  // ends it, if the byte did not
     ASSERT_TRUE(Completed());
     EXPECT_EQ(ReadNow(8), "d");
   }
@@ -291,7 +291,7 @@ TEST_F(CommEvents, AWaitServedByItsOwnThreadEndsForEverythingThatShouldEndIt) {
     auto waiting = serve();
     pty.CloseMaster();
     ASSERT_TRUE(ended(waiting));
-    EXPECT_EQ(waiting.get(), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(waiting.get(), kWaitObject0 + 1);
     EXPECT_EQ(Result(), EIO);
   }
 }

@@ -255,14 +255,14 @@ TEST(Timeouts, ReadRules) {
     std::optional<uint64_t> total, interval;
   };
   const Row rows[] = {
-      {{MAXDWORD, 0, 0, 0, 0}, 20, true, false, std::nullopt, std::nullopt},
-      {{MAXDWORD, MAXDWORD, 500, 0, 0}, 20, false, true, 500, std::nullopt},
-      // Not the first-bytes rule: the constant must lie strictly between 0 and MAXDWORD.
-      {{MAXDWORD, MAXDWORD, 0, 0, 0}, 2, false, false, uint64_t{MAXDWORD} * 2, MAXDWORD},
+      {{kMaxDword, 0, 0, 0, 0}, 20, true, false, std::nullopt, std::nullopt},
+      {{kMaxDword, kMaxDword, 500, 0, 0}, 20, false, true, 500, std::nullopt},
+      // Not the first-bytes rule: the constant must lie strictly between 0 and kMaxDword.
+      {{kMaxDword, kMaxDword, 0, 0, 0}, 2, false, false, uint64_t{kMaxDword} * 2, kMaxDword},
       {{0, 10, 100, 0, 0}, 5, false, false, 150, std::nullopt},
       {{30, 0, 0, 0, 0}, 5, false, false, std::nullopt, 30},
       {{0, 0, 0, 0, 0}, 5, false, false, std::nullopt, std::nullopt},
-      {{MAXDWORD, 0, 40, 0, 0}, 5, false, false, 40, MAXDWORD},
+      {{kMaxDword, 0, 40, 0, 0}, 5, false, false, 40, kMaxDword},
   };
   for (const Row& row : rows) {
     const TReadPlan plan = PlanRead(row.t, row.count);

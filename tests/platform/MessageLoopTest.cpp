@@ -60,7 +60,7 @@ TEST_F(MessageLoopTest, SendMessageReleasesTheSenderAtTheReply) {
     ReplyMessage(0);
     EXPECT_FALSE(InSendMessage());
     // The worker runs on while this handler is still busy.
-    EXPECT_EQ(WaitForSingleObject(senderReleased, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(senderReleased, 10000), kWaitObject0);
     seen = static_cast<int>(wParam);
     handled.Set();
     return 0;
@@ -127,7 +127,7 @@ TEST_F(MessageLoopTest, EachCallOfAWorkerReturnsOnlyOnceItHasRun) {
     }
   });
   for (int i = 0; i < 2; ++i) {
-    ASSERT_EQ(WaitForSingleObject(queued, 10000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(queued, 10000), kWaitObject0);
     EXPECT_EQ(ProcessMessages(), 1u);
   }
   worker.join();

@@ -46,7 +46,7 @@ class PtyDevice : public ::testing::Test {
     ASSERT_EQ(error, 0);
     ASSERT_EQ(device->SetupComm(1024, 1024), 0);
     ASSERT_EQ(device->SetCommState(PanelDcb()), 0);
-    ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0, 100, 1000)), 0);
+    ASSERT_EQ(device->SetCommTimeouts(Timeouts(kMaxDword, 0, 0, 100, 1000)), 0);
   }
 
   uint32_t InQueue() {
@@ -72,7 +72,7 @@ class PtyDevice : public ::testing::Test {
 
 struct Record {
   Record() { ov.hEvent = &event; }
-  bool Signalled(uint32_t ms = 0) { return WaitForSingleObject(event, ms) == WAIT_OBJECT_0; }
+  bool Signalled(uint32_t ms = 0) { return WaitForSingleObject(event, ms) == kWaitObject0; }
   TEvent event{true, true};
   TOverlapped ov;
 };
@@ -215,7 +215,7 @@ TEST_F(PtyDevice, TwentyFiveWaitingReadAsTwentyThenFive) {
 }
 
 TEST_F(PtyDevice, FirstBytesRuleReturnsOnArrivalOrAfterTheConstant) {
-  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, MAXDWORD, 60000)), 0);
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(kMaxDword, kMaxDword, 60000)), 0);
   Record r;
   char buffer[20];
   uint32_t done = 0;
@@ -225,7 +225,7 @@ TEST_F(PtyDevice, FirstBytesRuleReturnsOnArrivalOrAfterTheConstant) {
   ASSERT_EQ(device->GetOverlappedResult(&r.ov, &done, false), 0);
   EXPECT_EQ(std::string(buffer, done), "abc");
 
-  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, MAXDWORD, 50)), 0);
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(kMaxDword, kMaxDword, 50)), 0);
   const auto start = Clock::now();
   ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &r.ov), kIoPending);
   ASSERT_TRUE(r.Signalled(10000));
@@ -308,7 +308,7 @@ TEST_F(PtyDevice, WriteReachesTheLine) {
 
 TEST_F(PtyDevice, TimedOutWriteCompletesWithWhatWentOut) {
   // Nobody reads the far end: the pseudo-terminal takes a few kilobytes and then no more.
-  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0, 0, 100)), 0);
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(kMaxDword, 0, 0, 0, 100)), 0);
   std::vector<uint8_t> big(1 << 20, 'z');
   Record r;
   uint32_t done = 0;
@@ -334,7 +334,7 @@ TEST_F(PtyDevice, PurgeAbortsRunningTransfers) {
   ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, &read.ov), kIoPending);
   ASSERT_EQ(device->WriteFile(big.data(), static_cast<uint32_t>(big.size()), &done, &write.ov),
             kIoPending);
-  ASSERT_EQ(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT), 0);
+  ASSERT_EQ(device->PurgeComm(kPurgeTxAbort | kPurgeRxAbort), 0);
   EXPECT_TRUE(read.Signalled());
   EXPECT_TRUE(write.Signalled());
   EXPECT_EQ(device->GetOverlappedResult(&read.ov, &done, false), ECANCELED);
@@ -345,7 +345,7 @@ TEST_F(PtyDevice, PurgeAbortsRunningTransfers) {
 TEST_F(PtyDevice, PurgeClearsTheInputQueue) {
   pty.Send("stale bytes");
   ASSERT_TRUE(Eventually([&] { return InQueue() == 11; }));
-  ASSERT_EQ(device->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR), 0);
+  ASSERT_EQ(device->PurgeComm(kPurgeRxClear | kPurgeTxClear), 0);
   EXPECT_EQ(InQueue(), 0u);
   pty.Send("new");
   EXPECT_EQ(ReadNow(20), "new");
@@ -362,7 +362,7 @@ TEST_F(PtyDevice, ClearingTheOutputKeepsWhatWritesReportedSent) {
     ASSERT_EQ(device->WriteFile(frame.data(), static_cast<uint32_t>(frame.size()), &done, nullptr),
               0);
     ASSERT_EQ(done, frame.size());
-    ASSERT_EQ(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR), 0);
+    ASSERT_EQ(device->PurgeComm(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear), 0);
     sent += frame;
     device.reset();
     int error = -1;
@@ -491,7 +491,7 @@ TEST_F(PtyDevice, HangUpFailsTransfersWithEioAndDoesNotSpin) {
   EXPECT_EQ(device->WriteFile("x", 1, &done, &r.ov), EIO);
   EXPECT_EQ(device->ClearCommError(nullptr, nullptr), EIO);
   // Clearing up after a vanished device still works.
-  EXPECT_EQ(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR), 0);
+  EXPECT_EQ(device->PurgeComm(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear), 0);
   EXPECT_EQ(device->SetCommMask(0), 0);
 
   // A service thread spinning on the hang-up would burn this whole window.
@@ -504,7 +504,7 @@ TEST_F(PtyDevice, HangUpFailsTransfersWithEioAndDoesNotSpin) {
 TEST_F(PtyDevice, AReadJustAfterAHangUpFailsRatherThanFindingNothing) {
   // A read that returns at once: an empty line gives 0 bytes, a line that has gone gives EIO,
   // whether or not the service thread has noticed yet.
-  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0)), 0);
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(kMaxDword, 0, 0)), 0);
   char buffer[8];
   uint32_t done = 0;
   ASSERT_EQ(device->ReadFile(buffer, sizeof buffer, &done, nullptr), 0);
@@ -567,7 +567,7 @@ TEST_F(PtyDevice, TheInputCountIsWhatAReadHandsOver) {
 }
 
 TEST_F(PtyDevice, LineControlWithoutModemLinesSucceedsWithoutEffect) {
-  for (uint32_t code : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK, SETXOFF, SETXON}) {
+  for (uint32_t code : {kSetDtr, kClrDtr, kSetRts, kClrRts, kSetBreak, kClrBreak, kSetXoff, kSetXon}) {
     EXPECT_EQ(device->EscapeCommFunction(code), 0) << code;
   }
   EXPECT_EQ(device->EscapeCommFunction(7), EINVAL);
@@ -590,7 +590,7 @@ TEST_F(PtyDevice, OutputWaitingForDsrIsHeldWithoutIt) {
   TDCB dcb = PanelDcb();
   dcb.Flags |= dcb::fOutxDsrFlow;
   ASSERT_EQ(device->SetCommState(dcb), 0);
-  ASSERT_EQ(device->SetCommTimeouts(Timeouts(MAXDWORD, 0, 0, 0, 50)), 0);
+  ASSERT_EQ(device->SetCommTimeouts(Timeouts(kMaxDword, 0, 0, 0, 50)), 0);
   Record r;
   uint32_t done = 0;
   ASSERT_EQ(device->WriteFile("held", 4, &done, &r.ov), kIoPending);

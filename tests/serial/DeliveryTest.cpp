@@ -79,7 +79,7 @@ TEST(Delivery, AnErrorCleardByAReadStillReachesOnError) {
   f.port.SetTriggersOnRxChar(false);
   f.OpenQuietly();
   f.line->PutInput("x");
-  f.line->RaiseErrors(platform::CE_FRAME);
+  f.line->RaiseErrors(platform::kCeFrame);
   f.port.CallRxChar();  // reads the byte, and with it the driver's error flags
   f.port.CallError();
   f.port.CallError();  // nothing new: no call
@@ -106,7 +106,7 @@ TEST(Delivery, LinksHearOfAnEventBeforeTheHandler) {
   f.port.RegisterLink(&link);
   seen.clear();
 
-  f.line->SetModemStatus(platform::MS_CTS_ON);
+  f.line->SetModemStatus(platform::kMsCtsOn);
   f.port.CallEvents({evCTS, evTxEmpty, evRing, evRxFlag});
   EXPECT_EQ(seen, (std::vector<std::string>{"link Tx-", "link TxEmpty", "TxEmpty", "link Ring",
                                             "Ring", "link CTS+", "CTS+", "link RxFlag", "RxFlag"}));
@@ -135,7 +135,7 @@ TEST(Delivery, ADetectedSetIsDeliveredInTheFixedOrder) {
 
   seen.clear();
   f.line->PutInput("q");
-  f.line->RaiseErrors(platform::CE_OVERRUN);
+  f.line->RaiseErrors(platform::kCeOverrun);
   f.port.CallEvents(IntToEvents(0x05FF));
   EXPECT_EQ(seen, (std::vector<std::string>{"Error", "RxChar", "TxEmpty", "Break", "Ring", "CTS",
                                             "DSR", "RxFlag", "RLSD", "Rx80Full"}));
@@ -199,16 +199,16 @@ TEST(Delivery, TheFakeLinesCommEventWait) {
   ov.hEvent = &done;
   uint32_t mask = 0;
   ASSERT_EQ(device.WaitCommEvent(&mask, &ov), platform::kIoPending);
-  EXPECT_EQ(platform::WaitForSingleObject(done, 0), platform::WAIT_TIMEOUT);
-  f.line->RaiseCommEvent(platform::EV_CTS);  // not asked for
+  EXPECT_EQ(platform::WaitForSingleObject(done, 0), platform::kWaitTimeout);
+  f.line->RaiseCommEvent(platform::kEvCts);  // not asked for
   EXPECT_TRUE(f.line->CommWaitPending());
-  f.line->RaiseCommEvent(platform::EV_RING | platform::EV_RLSD);
-  EXPECT_EQ(platform::WaitForSingleObject(done, 0), platform::WAIT_OBJECT_0);
-  EXPECT_EQ(mask, platform::EV_RING);
+  f.line->RaiseCommEvent(platform::kEvRing | platform::kEvRlsd);
+  EXPECT_EQ(platform::WaitForSingleObject(done, 0), platform::kWaitObject0);
+  EXPECT_EQ(mask, platform::kEvRing);
 
-  f.line->RaiseCommEvent(platform::EV_RXCHAR);
+  f.line->RaiseCommEvent(platform::kEvRxChar);
   ASSERT_EQ(device.WaitCommEvent(&mask, &ov), 0);
-  EXPECT_EQ(mask, platform::EV_RXCHAR);
+  EXPECT_EQ(mask, platform::kEvRxChar);
 
   ASSERT_EQ(device.WaitCommEvent(&mask, &ov), platform::kIoPending);
   ASSERT_EQ(device.SetCommMask(0), 0);

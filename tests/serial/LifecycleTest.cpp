@@ -128,7 +128,7 @@ TEST(Lifecycle, LinksHearTheConnectionAndTheLineState) {
   FakePort f;
   SignalLink s;
   f.port.RegisterLink(&s.link);
-  f.line->SetModemStatus(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  f.line->SetModemStatus(platform::kMsCtsOn | platform::kMsRlsdOn);
   f.port.Open();
   EXPECT_EQ(s.seen, (std::vector<std::string>{"Conn+", "CTS+", "DSR-", "RLSD+"}));
   s.seen.clear();

@@ -286,7 +286,7 @@ TEST(Settings, FlowLimitsDoNotWrapForLargeInputQueues) {
 
 TEST(Settings, TimeoutsKeepTheirBits) {
   TComPort port;
-  EXPECT_EQ(port.BuildTimeouts().ReadIntervalTimeout, platform::MAXDWORD);
+  EXPECT_EQ(port.BuildTimeouts().ReadIntervalTimeout, platform::kMaxDword);
   port.Timeouts().SetReadTotalM(-2);
   port.Timeouts().SetWriteTotalC(-1);
   const platform::TCommTimeouts t = port.BuildTimeouts();
@@ -347,12 +347,12 @@ TEST(Settings, ThreadSettingsRefuseChangesWhileConnected) {
 TEST(Settings, EventMaskMapping) {
   EXPECT_EQ(EventsToInts(kAllComEvents), 0x05FFu);
   EXPECT_EQ(IntToEvents(0x05FF), kAllComEvents);
-  EXPECT_TRUE(IntToEvents(platform::EV_PERR).Empty());
+  EXPECT_TRUE(IntToEvents(platform::kEvPerr).Empty());
   for (TComEvent e : kComEventDeliveryOrder) {
     EXPECT_EQ(IntToEvents(EventsToInts({e})), TComEvents{e});
     EXPECT_EQ(EventToInt(e), EventsToInts({e}));
   }
-  EXPECT_EQ(EventsToInts({evRing, evRLSD}), platform::EV_RING | platform::EV_RLSD);
+  EXPECT_EQ(EventsToInts({evRing, evRLSD}), platform::kEvRing | platform::kEvRlsd);
 }
 
 TEST(Errors, MessagesComeFromTheOneTable) {

@@ -42,7 +42,7 @@ class Watchdog {
  public:
   explicit Watchdog(const char* what)
       : thread_([this, what] {
-          if (platform::WaitForSingleObject(done_, 30000) != platform::WAIT_OBJECT_0) {
+          if (platform::WaitForSingleObject(done_, 30000) != platform::kWaitObject0) {
             std::fprintf(stderr, "watchdog: %s did not finish within 30 s\n", what);
             std::_Exit(3);
           }
@@ -101,8 +101,8 @@ TEST_P(ThreadModes, RingAndRLSDInOneWaitComeRingFirst) {
     rlsd.Set();
   };
   ASSERT_TRUE(f.line->WaitForCommWait(10s));
-  f.line->SetModemStatus(platform::MS_RLSD_ON);
-  f.line->RaiseCommEvent(platform::EV_RING | platform::EV_RLSD);
+  f.line->SetModemStatus(platform::kMsRlsdOn);
+  f.line->RaiseCommEvent(platform::kEvRing | platform::kEvRlsd);
   ASSERT_TRUE(platform::WaitServingMessages(rlsd, kLimitMs));
   EXPECT_EQ(seen.Get(), (std::vector<std::string>{"Ring", "RLSD+"}));
   f.port.Close();
@@ -128,7 +128,7 @@ TEST_P(ThreadModes, CloseInsideADeliveryClosesAndTheNextOpenWorks) {
   };
   ASSERT_TRUE(f.line->WaitForCommWait(10s));
   f.line->PutInput("x");
-  f.line->RaiseCommEvent(platform::EV_RXCHAR | platform::EV_RING);
+  f.line->RaiseCommEvent(platform::kEvRxChar | platform::kEvRing);
   ASSERT_TRUE(platform::WaitServingMessages(closed, kLimitMs));
   EXPECT_FALSE(f.port.Connected());
   EXPECT_FALSE(f.port.ThreadCreated());
@@ -141,7 +141,7 @@ TEST_P(ThreadModes, CloseInsideADeliveryClosesAndTheNextOpenWorks) {
   f.port.OnRing = [&](TCustomComPort&) { ring.Set(); };
   f.port.Open();
   ASSERT_TRUE(f.line->WaitForCommWait(10s));
-  f.line->RaiseCommEvent(platform::EV_RING);
+  f.line->RaiseCommEvent(platform::kEvRing);
   ASSERT_TRUE(platform::WaitServingMessages(ring, kLimitMs));
   f.port.Close();
 }
@@ -158,13 +158,13 @@ TEST_P(ThreadModes, ARaisingHandlerAndCloseStillWorks) {
     throw std::runtime_error("handler failed");
   };
   ASSERT_TRUE(f.line->WaitForCommWait(10s));
-  f.line->RaiseCommEvent(platform::EV_RING);
+  f.line->RaiseCommEvent(platform::kEvRing);
   const TComThread* thread = f.port.EventThread();
   if (GetParam() == smWindowSync) {
     // The window procedure hands the failure to the application and the worker runs on.
     ASSERT_TRUE(ServeUntil([&] { return !handled.empty(); }));
     ASSERT_TRUE(f.line->WaitForCommWait(10s));
-    f.line->RaiseCommEvent(platform::EV_RING);
+    f.line->RaiseCommEvent(platform::kEvRing);
     ASSERT_TRUE(ServeUntil([&] { return rings == 2; }));
     EXPECT_FALSE(thread->Finished());
   } else {
@@ -198,11 +198,11 @@ TEST(EventThread, AFailedResultDeliversNothingAndWaitsAgain) {
   f.port.OnRing = [&](TCustomComPort&) { ++rings; };
   ASSERT_TRUE(f.line->WaitForCommWait(10s));
   f.line->SetFailure("GetOverlappedResult", EIO);
-  f.line->RaiseCommEvent(platform::EV_RING);
+  f.line->RaiseCommEvent(platform::kEvRing);
   ASSERT_TRUE(ServeUntil([&] { return f.line->CountCalls("WaitCommEvent") == 2; }));
   f.line->SetFailure("GetOverlappedResult", 0);
   ASSERT_TRUE(f.line->WaitForCommWait(10s));
-  f.line->RaiseCommEvent(platform::EV_RING);
+  f.line->RaiseCommEvent(platform::kEvRing);
   ASSERT_TRUE(ServeUntil([&] { return rings == 1; }));
   f.port.Close();
 }
@@ -225,7 +225,7 @@ TEST(EventThread, NoEventsNoThreadAndWaitForEventServes) {
 
   // An event raised while the caller waits.
   std::thread raiser([&] {
-    if (f.line->WaitForCommWait(10s)) f.line->RaiseCommEvent(platform::EV_RING | platform::EV_CTS);
+    if (f.line->WaitForCommWait(10s)) f.line->RaiseCommEvent(platform::kEvRing | platform::kEvCts);
   });
   events = {evRing, evRxChar};
   f.port.WaitForEvent(events, nullptr, 10000);
@@ -259,7 +259,7 @@ TEST(EventThread, WaitForEventGivesAnEventThatCameAsItsWaitWasEnded) {
   f.port.Open();
   // The event completes the wait after the time-out or the stop, just before the mask is reset.
   f.line->SetMaskHook([&](uint32_t mask) {
-    if (mask == 0) f.line->RaiseCommEvent(platform::EV_RING | platform::EV_CTS);
+    if (mask == 0) f.line->RaiseCommEvent(platform::kEvRing | platform::kEvCts);
   });
   TComEvents events{evRing};
   f.port.WaitForEvent(events, nullptr, 0);
@@ -295,7 +295,7 @@ TEST(EventThread, SettingsAndTheOpenCloseSequenceEveryLinkSees) {
   f.port.RegisterLink(&a);
   EXPECT_EQ(Raised([&] { f.port.RegisterLink(&a); }).ErrorCode(), 18);
   f.port.RegisterLink(&b);
-  f.line->SetModemStatus(platform::MS_DSR_ON);
+  f.line->SetModemStatus(platform::kMsDsrOn);
   f.port.Open();
   EXPECT_EQ(Raised([&] { f.port.SetSyncMethod(smNone); }).ErrorCode(), 14);
   EXPECT_EQ(Raised([&] { f.port.SetEventThreadPriority(tpLowest); }).ErrorCode(), 14);

@@ -173,11 +173,11 @@ TEST(Transfer, TheRecordsEventFollowsItsOperation) {
   f.line->HoldWrites(true);
   std::unique_ptr<TAsync> async;
   f.port.InitAsync(async);
-  EXPECT_EQ(platform::WaitForSingleObject(async->Event, 0), platform::WAIT_OBJECT_0);
+  EXPECT_EQ(platform::WaitForSingleObject(async->Event, 0), platform::kWaitObject0);
   EXPECT_TRUE(f.port.IsAsyncCompleted(async.get()));
 
   f.port.WriteStrAsync("pending", async.get());
-  EXPECT_EQ(platform::WaitForSingleObject(async->Event, 0), platform::WAIT_TIMEOUT);
+  EXPECT_EQ(platform::WaitForSingleObject(async->Event, 0), platform::kWaitTimeout);
   EXPECT_FALSE(f.port.IsAsyncCompleted(async.get()));
 
   // The wait must hold until the device completes the write, whichever comes first.
@@ -334,9 +334,9 @@ TEST(Transfer, CountsSignalsAndState) {
   EXPECT_EQ(f.port.OutputCount(), 7);
   EXPECT_EQ(f.port.StateFlags(), (TComStateFlags{sfCTSHold, sfTxim}));
 
-  f.line->SetModemStatus(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  f.line->SetModemStatus(platform::kMsCtsOn | platform::kMsRlsdOn);
   EXPECT_EQ(f.port.Signals(), (TComSignals{csCTS, csRLSD}));
-  f.line->SetModemStatus(platform::MS_DSR_ON | platform::MS_RING_ON);
+  f.line->SetModemStatus(platform::kMsDsrOn | platform::kMsRingOn);
   EXPECT_EQ(f.port.Signals(), (TComSignals{csDSR, csRing}));
 }
 
@@ -344,26 +344,26 @@ TEST(Transfer, LastErrorsMapsTheDriverFlags) {
   FakePort f;
   f.OpenQuietly();
   using namespace platform;
-  f.line->RaiseErrors(CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_BREAK | CE_IOE | CE_MODE |
-                      CE_RXOVER | CE_TXFULL);
+  f.line->RaiseErrors(kCeFrame | kCeRxParity | kCeOverrun | kCeBreak | kCeIoe | kCeMode |
+                      kCeRxOver | kCeTxFull);
   EXPECT_EQ(f.port.LastErrors(),
             (TComErrors{ceFrame, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull}));
   EXPECT_TRUE(f.port.LastErrors().Empty());
 
   f.port.Parity().SetCheck(true);
-  f.line->RaiseErrors(CE_RXPARITY);
+  f.line->RaiseErrors(kCeRxParity);
   EXPECT_EQ(f.port.LastErrors(), TComErrors{ceRxParity});
 }
 
 TEST(Transfer, ErrorsSeenByACountQueryAreNotLost) {
   FakePort f;
   f.OpenQuietly();
-  f.line->RaiseErrors(platform::CE_FRAME);
+  f.line->RaiseErrors(platform::kCeFrame);
   f.line->PutInput("x");
   char c;
   EXPECT_EQ(f.port.Read(&c, 1), 1);  // its wait asks for the counts
   EXPECT_EQ(f.port.InputCount(), 0);
-  f.line->RaiseErrors(platform::CE_OVERRUN);
+  f.line->RaiseErrors(platform::kCeOverrun);
   EXPECT_EQ(f.port.LastErrors(), (TComErrors{ceFrame, ceOverrun}));
   EXPECT_TRUE(f.port.LastErrors().Empty());
 }

@@ -59,14 +59,14 @@ struct LampRig {
 
 TEST(ComLed, LineLampsFollowTheirSignalFromOpenToClose) {
   LampRig rig;
-  rig.line->SetModemStatus(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  rig.line->SetModemStatus(platform::kMsCtsOn | platform::kMsRlsdOn);
   rig.port.Open();  // the port reports the lines' first state as it opens
   EXPECT_TRUE(rig.Lit(lsConn));
   EXPECT_TRUE(rig.Lit(lsCTS));
   EXPECT_FALSE(rig.Lit(lsDSR));
   EXPECT_TRUE(rig.Lit(lsRLSD));
 
-  rig.line->SetModemStatus(platform::MS_DSR_ON);
+  rig.line->SetModemStatus(platform::kMsDsrOn);
   rig.port.CallCTSChange();
   rig.port.CallDSRChange();
   rig.port.CallRLSDChange();
@@ -106,8 +106,8 @@ TEST(ComLed, EventsDeliveredInThePortsThreadReachTheLamp) {
     EXPECT_EQ(QThread::currentThread(), lamp.thread());
     ++changes;
   };
-  rig.line->SetModemStatus(platform::MS_CTS_ON);
-  rig.line->RaiseCommEvent(platform::EV_CTS);
+  rig.line->SetModemStatus(platform::kMsCtsOn);
+  rig.line->RaiseCommEvent(platform::kEvCts);
   EXPECT_TRUE(rig.Until([&] { return rig.Lit(lsCTS); }));
   EXPECT_EQ(changes, 1);
 }
@@ -125,7 +125,7 @@ TEST(ComLed, ABoundLampBelongsToItsPort) {
   EXPECT_TRUE(loose.State());
 
   // Bound to a port already open, a lamp reads the line once instead of waiting for a change.
-  rig.line->SetModemStatus(platform::MS_DSR_ON);
+  rig.line->SetModemStatus(platform::kMsDsrOn);
   rig.port.Open();
   rig.lamps.erase(lsDSR);
   TComLed late;

@@ -189,7 +189,7 @@ TEST_P(Delivered, EveryReadReachesTheAssemblerOnce) {
   const std::vector<std::string> reads = {"x<", "<ab>", ">zz<", "<c", ">", ">", "<<q"};
   for (const std::string& read : reads) {
     f.line->PutInput(read);
-    f.line->RaiseCommEvent(platform::EV_RXCHAR);
+    f.line->RaiseCommEvent(platform::kEvRxChar);
     ASSERT_TRUE(ServeUntil([&] {
       packet.CheckTimeout();
       return f.line->InputSize() == 0;

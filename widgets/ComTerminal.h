@@ -1,0 +1,170 @@
+#pragma once
+// The terminal control: a screen of Columns() by Rows() character cells in a monospaced font,
+// with a scroll-back above it that the scroll bar and the mouse wheel reach. Bound to a port,
+// it shows what the port receives, decoded by the chosen emulation, and sends what is typed:
+// text, Enter as the sending line end says, Backspace, Tab, Escape and control characters with
+// Ctrl, and the arrows, Home, End, Insert, Delete, Page Up, Page Down and F1 to F12 as the
+// emulation sends them. The emulation's answers to status and identification requests go to
+// the port too. With local echo, what is sent is also shown.
+//
+// Bold, underline, reverse and the eight colours show; blinking text shows steady.
+//
+// A mouse drag selects text; Ctrl+Shift+C or Copy() puts it on the clipboard. Ctrl+Shift+V
+// sends the clipboard's text.
+//
+// Settings are properties and, all together, a TTermSettings value that a section of an INI
+// file stores. Sending to a closed port, or with no port, sends nothing; a port's failure while
+// sending a key goes to the application's exception handler.
+
+#include <QAbstractScrollArea>
+#include <QPoint>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "serial/ComLink.h"
+#include "serial/extras/IniDocument.h"
+#include "widgets/TermSettings.h"
+#include "widgets/emulation/TermDecoder.h"
+#include "widgets/emulation/TermScreen.h"
+
+namespace serial {
+class TCustomComPort;
+}
+
+namespace widgets {
+
+class TComTerminal : public QAbstractScrollArea {
+ public:
+  explicit TComTerminal(QWidget* parent = nullptr);
+  // Unbinds from its port. A port that delivers in its own thread must be closed, or deliver on
+  // the main thread, while its terminals come and go: its links are not guarded against that
+  // thread.
+  ~TComTerminal() override;
+  TComTerminal(const TComTerminal&) = delete;
+  TComTerminal& operator=(const TComTerminal&) = delete;
+
+  serial::TCustomComPort* ComPort() const { return port_; }
+  // Registers the terminal's link with `port` (null: no port). The link listens for received
+  // buffers, so the port reads what arrives and hands it over.
+  void SetComPort(serial::TCustomComPort* port);
+
+  // --- Settings
+  // The chosen emulation. The line may switch an ANSI terminal to VT52 for a while
+  // (CSI ? 2 l, back with ESC <); this stays the one chosen.
+  TTermEmulation Emulation() const { return settings_.Emulation; }
+  // Also resets the terminal's modes; what the screen shows stays.
+  void SetEmulation(TTermEmulation value);
+  // The screen's size in characters, whatever the widget's size; clamped to what a screen can
+  // hold.
+  int Columns() const { return settings_.Columns; }
+  void SetColumns(int value);
+  int Rows() const { return settings_.Rows; }
+  void SetRows(int value);
+  bool LocalEcho() const { return settings_.LocalEcho; }
+  void SetLocalEcho(bool value) { settings_.LocalEcho = value; }
+  TTermLineEnd SendLineEnd() const { return settings_.SendLineEnd; }
+  void SetSendLineEnd(TTermLineEnd value) { settings_.SendLineEnd = value; }
+  TTermLineEnd ReceiveLineEnd() const { return settings_.ReceiveLineEnd; }
+  void SetReceiveLineEnd(TTermLineEnd value) { settings_.ReceiveLineEnd = value; }
+  // A line longer than the screen goes on on the next line; without, its end overwrites the
+  // last column. The line can change it (DECAWM); this is where a reset starts.
+  bool WrapLines() const { return settings_.WrapLines; }
+  void SetWrapLines(bool value);
+  // Lines kept above the screen; fewer drop the oldest at once.
+  int ScrollBack() const { return settings_.ScrollBack; }
+  void SetScrollBack(int lines);
+  // The font's family and point size; the control keeps it monospaced.
+  std::string FontName() const { return settings_.FontName; }
+  void SetFontName(const std::string& value);
+  int FontSize() const { return settings_.FontSize; }
+  void SetFontSize(int points);
+
+  // All of them at once; each is clamped as its setter clamps it.
+  const TTermSettings& Settings() const { return settings_; }
+  void SetSettings(const TTermSettings& value);
+  // The settings in a section of an INI document, or of an INI file, with one key each; the
+  // rest of the document or file stays as it was. Loading reads every value first and changes
+  // nothing unless all of them read. Files fail with EComPort "Failed to store settings" or
+  // "Failed to load settings"; a missing file or section is a failure to load. A document's
+  // value that does not read raises serial::EComConvert.
+  void StoreSettings(serial::TIniDocument& document, std::string_view section) const;
+  void LoadSettings(const serial::TIniDocument& document, std::string_view section);
+  void StoreIniFile(const std::string& fileName, const std::string& section) const;
+  void LoadIniFile(const std::string& fileName, const std::string& section);
+
+  // --- Contents
+  const TTermScreen& Screen() const { return screen_; }
+  // Shows bytes as if the port had received them.
+  void Write(std::string_view bytes);
+  // Sends to the port, line ends made as SendLineEnd() says, and shows them with local echo.
+  void SendText(std::string_view text);
+  void SendKey(TTermKey key);
+  // An empty screen and scroll-back, the cursor home, the modes as a reset leaves them.
+  void Clear();
+
+  // --- Scroll-back: how many lines above the live screen the view shows, 0 to the history's
+  // length. New lines keep a view that was scrolled back on the same text.
+  int ScrollOffset() const;
+  void SetScrollOffset(int lines);
+
+  // --- Selection, in text positions: x a column, y a line counted from the oldest history
+  // line, so that a selection stays on its text while the view scrolls.
+  bool HasSelection() const { return selectionStart_ != selectionEnd_; }
+  QString SelectedText() const;
+  void SelectAll();
+  void ClearSelection();
+  // Puts the selected text on the clipboard; nothing without a selection.
+  void Copy();
+
+  // BEL from the line; with none assigned the application beeps.
+  std::function<void(TComTerminal& sender)> OnBell;
+
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  bool event(QEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+
+ private:
+  void Bind();
+  void Unbind();
+  void Received(std::string bytes);  // any thread
+  void Show(std::string_view bytes);
+  void Send(std::string_view bytes);
+  // What a key sends, or empty for a key that sends nothing.
+  std::string KeyToBytes(const QKeyEvent& event) const;
+  void Reply(const std::string& bytes);
+  void ApplyFont();
+  void Measure();  // the cell size from the font
+  void Follow();   // the scroll bar, the selection and the picture after the screen changed
+  QPoint TextPosition(const QPoint& pixel) const;  // into the text, clamped
+  const TTermLine& TextLine(int y) const;          // y counted from the oldest history line
+  int TopLine() const;                             // the text line at the view's top
+  bool Selected(int x, int y) const;
+
+  serial::TCustomComPort* port_ = nullptr;
+  serial::TComLink link_;
+  TTermSettings settings_;
+  TTermScreen screen_;
+  TTermDecoder decoder_;
+  bool crPending_ = false;    // a received CR made a new line; an LF right after it is its pair
+  uint64_t historySeen_ = 0;  // the screen's HistoryAdded() when the view last followed it
+  int cellWidth_ = 8;
+  int cellHeight_ = 16;
+  int ascent_ = 12;
+  bool selecting_ = false;
+  QPoint selectionStart_;
+  QPoint selectionEnd_;
+};
+
+}  // namespace widgets

@@ -1,0 +1,160 @@
+#pragma once
+// The escape-sequence decoder of the terminal: received bytes in, calls on a TTermScreen out,
+// and the answers a terminal gives to the line (status and identification reports) handed to
+// OnReply. It keeps its state between writes, so a sequence may arrive cut anywhere.
+//
+// Bytes are one character each: 0x20 to 0x7E and 0xA0 to 0xFF print (the upper half as
+// Latin-1), C0 controls act even inside a sequence, 0x80 to 0x9F are dropped. A sequence the
+// decoder does not know, or one that breaks its rules (too many parameters, too long, a stray
+// byte in the middle), is dropped whole and what follows it decodes as if it had not come.
+//
+// teVT52 decodes the VT52's ESC sequences and nothing else. teVT100 and teANSI decode the same
+// ESC and CSI sequences; teVT100 is a monochrome terminal and ignores colour, teANSI shows the
+// eight colours. CSI ? 2 l switches an ANSI terminal to VT52 decoding and ESC < switches it
+// back to the emulation it came from.
+//
+// What it decodes:
+//  - controls: BEL (OnBell), BS, HT, LF, VT, FF (as LF), CR, SO and SI (G1 and G0), CAN and SUB
+//    (end a sequence);
+//  - VT52: ESC A B C D (cursor), ESC H (home), ESC I (reverse line feed), ESC J and ESC K
+//    (erase to the end of the screen and line), ESC Y row column, ESC Z (identify), ESC F and
+//    ESC G (graphics on and off), ESC = and ESC > (keypad), ESC < (back to ANSI);
+//  - ESC: 7 and 8 (save and restore the cursor), D (index), M (reverse index), E (next line),
+//    H (tab stop), c (reset), = and > (keypad), Z (identify), ( and ) with B, A or 0 (G0 and G1
+//    as ASCII, UK or line drawing), # 8 (alignment pattern); strings after ESC ] P X ^ _ are
+//    read to BEL or ESC \ and dropped;
+//  - CSI: A B C D E F G H I J K L M P S T X Z @ ` a d e f (moves, erases, inserts, deletes,
+//    scrolls, tabs), g (clear tab stops), h and l (insert mode 4, new-line mode 20), m (bold,
+//    underline, blink, reverse, 30-37, 40-47, 90-97, 100-107, 38/48;5;n and their resets),
+//    n (status 5 and cursor position 6 reports), c (identify), r (scroll region), s and u
+//    (save and restore the cursor);
+//  - CSI ?: h and l with 1 (cursor keys), 2 (l: to VT52), 5 (reverse screen), 6 (origin),
+//    7 (wrap), 25 (cursor shown).
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "widgets/emulation/TermScreen.h"
+
+namespace widgets {
+
+enum TTermEmulation : uint8_t { teVT52, teVT100, teANSI };
+
+// The keys whose bytes depend on the emulation and its modes.
+enum TTermKey : uint8_t {
+  tkUp,
+  tkDown,
+  tkRight,
+  tkLeft,
+  tkHome,
+  tkEnd,
+  tkInsert,
+  tkDelete,
+  tkPageUp,
+  tkPageDown,
+  tkF1,
+  tkF2,
+  tkF3,
+  tkF4,
+  tkF5,
+  tkF6,
+  tkF7,
+  tkF8,
+  tkF9,
+  tkF10,
+  tkF11,
+  tkF12
+};
+
+class TTermDecoder {
+ public:
+  // Parameters of one sequence beyond this many drop the sequence.
+  static constexpr int kMaxParameters = 16;
+  // A parameter's value saturates here; no position or count needs more.
+  static constexpr int kMaxParameterValue = 9999;
+  // A sequence still open after this many bytes is dropped, and the decoder reads what
+  // follows as ordinary input. Strings (OSC, DCS and the like) are read and dropped up to
+  // their terminator, within the same bound.
+  static constexpr int kMaxSequenceLength = 256;
+
+  // The screen is not owned and must outlive the decoder.
+  explicit TTermDecoder(TTermScreen& screen, TTermEmulation emulation = teANSI);
+
+  TTermScreen& Screen() const { return *screen_; }
+
+  // The emulation in effect now: the one set, or VT52 after CSI ? 2 l.
+  TTermEmulation Emulation() const { return emulation_; }
+  // Also ends any sequence half-way and the modes of the one before: cursor keys and keypad
+  // in their normal mode.
+  void SetEmulation(TTermEmulation value);
+
+  // DECCKM: the arrow keys send their application form.
+  bool CursorKeysApplication() const { return cursorKeys_; }
+  // ESC = / ESC >: the keypad sends its application form.
+  bool KeypadApplication() const { return keypad_; }
+
+  void Write(std::string_view bytes);
+  void Write(const void* data, size_t count);
+
+  // What the key sends in the emulation and modes in effect; empty for a key the emulation
+  // does not have.
+  std::string KeyBytes(TTermKey key) const;
+
+  // The terminal and the decoder as switched on, the emulation kept.
+  void Reset();
+
+  // Answers to the line: cursor position and status reports, identification.
+  std::function<void(TTermDecoder& sender, const std::string& bytes)> OnReply;
+  // BEL.
+  std::function<void(TTermDecoder& sender)> OnBell;
+
+ private:
+  enum TState : uint8_t {
+    dsGround,
+    dsEscape,
+    dsEscapeIntermediate,
+    dsCsi,
+    dsCsiIgnore,
+    dsString,
+    dsVT52Escape,
+    dsVT52Row,
+    dsVT52Column
+  };
+
+  void Byte(uint8_t b);
+  void Control(uint8_t b);
+  void Escape(uint8_t b);
+  void EscapeDispatch(uint8_t final);
+  void VT52Escape(uint8_t b);
+  void CsiByte(uint8_t b);
+  void CsiDispatch(uint8_t final);
+  void PrivateMode(int mode, bool set);
+  void AnsiMode(int mode, bool set);
+  void SelectGraphicRendition();
+  void Reply(const std::string& bytes);
+  void Begin(TState state);
+  void End() { state_ = dsGround; }
+  // The parameter at `index`, or `fallback` when missing or 0.
+  int Param(int index, int fallback) const;
+  // The parameter at `index`, 0 when missing.
+  int Raw(int index) const { return index < count_ ? params_[index] : 0; }
+
+  TTermScreen* screen_;
+  TTermEmulation emulation_;
+  TTermEmulation ansiEmulation_;  // the one ESC < returns to
+  bool cursorKeys_ = false;
+  bool keypad_ = false;
+
+  TState state_ = dsGround;
+  int length_ = 0;  // bytes of the sequence so far
+  int params_[kMaxParameters] = {};
+  int count_ = 0;     // parameters started
+  char private_ = 0;  // the CSI's marker ('?', '>', '<', '=') or 0
+  char intermediate_ = 0;
+  int vt52Row_ = 0;
+};
+
+}  // namespace widgets
