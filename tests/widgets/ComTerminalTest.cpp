@@ -113,7 +113,7 @@ TEST(ComTerminal, BytesDeliveredInThePortsThreadReachTheScreen) {
     ++bells;
   };
   rig.line->PutInput("from the thread\a");
-  rig.line->RaiseCommEvent(platform::EV_RXCHAR);
+  rig.line->RaiseCommEvent(platform::kEvRxChar);
   EXPECT_TRUE(rig.Until([&] { return bells == 1; }));
   EXPECT_EQ(rig.Row(0), "from the thread");
 }

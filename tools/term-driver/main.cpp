@@ -30,6 +30,7 @@
 #include "tools/term/TermApplication.h"
 #include "tools/term/TermWindow.h"
 #include "widgets/ComComboBox.h"
+#include "widgets/ComTerminal.h"
 
 namespace {
 
@@ -87,6 +88,20 @@ std::optional<TDriverOptions> ParseArguments(int argc, char** argv) {
   return options;
 }
 
+// What the terminal control shows as plain text: the history, then the screen down to its last
+// line with anything on it, one line each.
+QString ScreenText(const widgets::TComTerminal& terminal) {
+  const widgets::TTermScreen& screen = terminal.Screen();
+  QStringList lines;
+  for (int i = 0; i < screen.HistoryCount(); ++i) {
+    lines << QString::fromStdString(screen.HistoryText(i));
+  }
+  int last = screen.Rows() - 1;
+  while (last >= 0 && screen.LineText(last).empty()) --last;
+  for (int row = 0; row <= last; ++row) lines << QString::fromStdString(screen.LineText(row));
+  return lines.join(QLatin1Char('\n'));
+}
+
 // Follows links; looks at the path only, never opens it.
 bool IsPseudoTerminal(const std::string& path) {
   const QString target = QFileInfo(QString::fromLocal8Bit(path.c_str())).canonicalFilePath();
@@ -115,7 +130,8 @@ class TDriver {
   int ExitStatus() const { return status_; }
 
  private:
-  int ScreenLines() const { return window_.Screen().Text().count(QLatin1Char('\n')); }
+  QString Screen() const { return ScreenText(window_.Terminal()); }
+  int ScreenLines() const { return Screen().isEmpty() ? 0 : Screen().count(QLatin1Char('\n')) + 1; }
 
   void Step() {
     if (done_) return;
@@ -130,13 +146,13 @@ class TDriver {
     }
     if (next_ < options_.send.size()) return;
     if (next_ > 0 && ScreenLines() <= linesAtSend_) return;
-    if (!window_.Screen().Text().contains(QString::fromStdString(options_.expect))) return;
+    if (!Screen().contains(QString::fromStdString(options_.expect))) return;
     if (!options_.snapshot.empty() && window_.PacketView().toPlainText().isEmpty()) return;
     Finish(Snapshot() ? 0 : 1, nullptr);
   }
 
   bool Snapshot() {
-    const QStringList lines = window_.Screen().Text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = Screen().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     std::printf("screen: %s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
     std::fflush(stdout);
     if (options_.snapshot.empty()) return true;
@@ -158,7 +174,7 @@ class TDriver {
     poll_.stop();
     if (why) {
       std::fprintf(stderr, "valtrex-term-driver: %s; the screen shows:\n%s\nstatus: %s\n", why,
-                   window_.Screen().Text().toLocal8Bit().constData(),
+                   Screen().toLocal8Bit().constData(),
                    window_.StatusText().toLocal8Bit().constData());
     }
     // Leaves the loop without closing the window (quit would close it): closing stores the

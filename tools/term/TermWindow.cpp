@@ -15,6 +15,7 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextCursor>
@@ -34,12 +35,15 @@
 #include "serial/extras/SettingsFile.h"
 #include "widgets/ComComboBox.h"
 #include "widgets/ComSetupDialog.h"
+#include "widgets/ComTerminal.h"
+#include "widgets/TermSettings.h"
 
 namespace term {
 namespace {
 
 constexpr const char* kPortSection = "Port";
 constexpr const char* kTermSection = "Terminal";
+constexpr const char* kWindowSection = "Window";
 constexpr int kWatchMs = 250;
 // A file goes out in pieces, so that a write's time-out is the piece's and not the file's.
 constexpr qint64 kFilePiece = 4096;
@@ -98,7 +102,12 @@ TTermWindow::TTermWindow(std::string settingsFile, QWidget* parent)
   lineWatch_.setInterval(kWatchMs);
   QObject::connect(&lineWatch_, &QTimer::timeout, this, [this] { WatchLine(); });
 
+  // The generator and most devices end their lines with CR alone: each line end starts a line.
+  widgets::TTermSettings screen = terminal_->Settings();
+  screen.ReceiveLineEnd = widgets::tlCRLF;
+  terminal_->SetSettings(screen);
   LoadSettings();
+  ShowTerminalSettings();
   ApplyPacketStrings();
   ShowConnection(false);
 }
@@ -116,6 +125,7 @@ TTermWindow::~TTermWindow() {
   // The selectors and lamps unbind from the port as they go; they go before it.
   for (widgets::TComLed* led : leds_) led->SetComPort(nullptr);
   portBox_->SetComPort(nullptr);
+  terminal_->SetComPort(nullptr);
 }
 
 template <typename F>
@@ -171,14 +181,19 @@ void TTermWindow::BuildWidgets() {
   // What comes in: the screen, the hex view beside it, the packets below.
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   auto* views = new QSplitter(Qt::Horizontal, central);
-  screen_ = MakePlainScreen(views);
-  screen_->OnKeys = [this](const std::string& bytes) { Send(bytes); };
-  views->addWidget(&screen_->Widget());
+  // The control shows what the port receives and sends what is typed on it by itself.
+  terminal_ = new widgets::TComTerminal(views);
+  terminal_->SetComPort(&port_);
+  views->addWidget(terminal_);
   hexView_ = new QPlainTextEdit(views);
   hexView_->setReadOnly(true);
   hexView_->setFont(fixed);
   hexView_->setLineWrapMode(QPlainTextEdit::NoWrap);
   hexView_->setMaximumBlockCount(5000);
+  // Room for a whole line of sixteen bytes beside the screen.
+  hexView_->setMinimumWidth(
+      hexView_->fontMetrics().horizontalAdvance(QString(48, QLatin1Char('0'))) +
+      hexView_->verticalScrollBar()->sizeHint().width() + 16);
   views->addWidget(hexView_);
   views->setStretchFactor(0, 3);
   views->setStretchFactor(1, 2);
@@ -227,11 +242,20 @@ void TTermWindow::BuildWidgets() {
   send_ = new QPushButton(QStringLiteral("&Send"), central);
   sendFile_ = new QPushButton(QStringLiteral("Send &file..."), central);
   hexShown_ = new QCheckBox(QStringLiteral("&Hex"), central);
+  emulation_ = new QComboBox(central);
+  for (widgets::TTermEmulation e : {widgets::teVT52, widgets::teVT100, widgets::teANSI}) {
+    emulation_->addItem(QString::fromStdString(widgets::EmulationToStr(e)));
+  }
+  emulation_->setToolTip(QStringLiteral("Terminal emulation"));
+  echo_ = new QCheckBox(QStringLiteral("&Echo"), central);
+  echo_->setToolTip(QStringLiteral("Show what is sent from the terminal on its screen too"));
   auto* clear = new QPushButton(QStringLiteral("C&lear"), central);
   bottom->addWidget(sendEdit_, 1);
   bottom->addWidget(lineEnd_);
   bottom->addWidget(send_);
   bottom->addWidget(sendFile_);
+  bottom->addWidget(emulation_);
+  bottom->addWidget(echo_);
   bottom->addWidget(hexShown_);
   bottom->addWidget(clear);
   layout->addLayout(bottom);
@@ -240,10 +264,15 @@ void TTermWindow::BuildWidgets() {
   QObject::connect(sendFile_, &QPushButton::clicked, this, [this] { ChooseAndSendFile(); });
   QObject::connect(hexShown_, &QCheckBox::toggled, hexView_, &QWidget::setVisible);
   QObject::connect(clear, &QPushButton::clicked, this, [this] { ClearViews(); });
+  QObject::connect(emulation_, &QComboBox::activated, this, [this](int index) {
+    terminal_->SetEmulation(static_cast<widgets::TTermEmulation>(index));
+  });
+  QObject::connect(echo_, &QCheckBox::toggled, this,
+                   [this](bool on) { terminal_->SetLocalEcho(on); });
 
   setCentralWidget(central);
   statusBar()->setSizeGripEnabled(true);
-  resize(900, 600);
+  resize(980, 600);
 }
 
 widgets::TComLed& TTermWindow::Led(widgets::TLedSignal signal) {
@@ -261,8 +290,8 @@ void TTermWindow::Status(const QString& text) {
   statusBar()->showMessage(text);
 }
 
-TTermSettings TTermWindow::TermSettings() const {
-  TTermSettings s;
+TWindowSettings TTermWindow::WindowSettings() const {
+  TWindowSettings s;
   s.LineEnd = static_cast<TLineEnd>(std::max(lineEnd_->currentIndex(), 0));
   s.HexView = hexShown_->isChecked();
   s.PacketStart = packetStart_->text().toStdString();
@@ -270,12 +299,17 @@ TTermSettings TTermWindow::TermSettings() const {
   return s;
 }
 
-void TTermWindow::ShowTermSettings(const TTermSettings& s) {
+void TTermWindow::ShowWindowSettings(const TWindowSettings& s) {
   lineEnd_->setCurrentIndex(s.LineEnd);
   hexShown_->setChecked(s.HexView);
   hexView_->setVisible(s.HexView);
   packetStart_->setText(QString::fromStdString(s.PacketStart));
   packetStop_->setText(QString::fromStdString(s.PacketStop));
+}
+
+void TTermWindow::ShowTerminalSettings() {
+  emulation_->setCurrentIndex(terminal_->Emulation());
+  echo_->setChecked(terminal_->LocalEcho());
 }
 
 // --- the line
@@ -407,7 +441,6 @@ void TTermWindow::SendFile(const QString& fileName) {
 // --- what comes in
 
 void TTermWindow::Received(std::string bytes) {
-  screen_->PutBytes(bytes);
   const std::string hex = HexLines(bytes, hexColumn_);
   QTextCursor end(hexView_->document());
   end.movePosition(QTextCursor::End);
@@ -434,7 +467,7 @@ void TTermWindow::ApplyPacketStrings() {
 }
 
 void TTermWindow::ClearViews() {
-  screen_->Clear();
+  terminal_->Clear();
   hexView_->clear();
   packetView_->clear();
   hexColumn_ = 0;
@@ -457,34 +490,40 @@ void TTermWindow::OpenAdvancedDialog() {
 // --- the settings file
 
 void TTermWindow::LoadSettings() {
+  const widgets::TTermSettings screenDefaults = terminal_->Settings();
   // The first start finds no file: the defaults are what there is to use, and nothing is wrong.
   if (!QFileInfo::exists(QString::fromStdString(settingsFile_))) {
-    ShowTermSettings(TTermSettings{});
+    ShowWindowSettings(TWindowSettings{});
     return;
   }
-  TTermSettings terminal;
+  TWindowSettings window;
+  widgets::TTermSettings screen = screenDefaults;
   try {
-    // All of it reads, or nothing of it is used: the terminal's part first, which changes
-    // nothing, then the port's, which takes its values only when every one reads.
+    // All of it reads, or nothing of it is used: the window's and the terminal's parts first,
+    // which change nothing, then the port's, which takes its values only when every one reads.
     const auto text = serial::ReadSettingsFile(settingsFile_, serial::ecode::kLoadSettings);
     const serial::TIniDocument document(text.value_or(""));
-    if (!document.HasSection(kTermSection)) {
-      serial::RaiseComError(serial::ecode::kLoadSettings, -1,
-                            std::string("no section [") + kTermSection + "] in " + settingsFile_);
+    for (const char* section : {kWindowSection, kTermSection}) {
+      if (!document.HasSection(section)) {
+        serial::RaiseComError(serial::ecode::kLoadSettings, -1,
+                              std::string("no section [") + section + "] in " + settingsFile_);
+      }
     }
     try {
-      terminal = ValuesToTermSettings(document.ReadSection(kTermSection), TTermSettings{});
+      window = ValuesToWindowSettings(document.ReadSection(kWindowSection), TWindowSettings{});
+      widgets::ValuesToTermSettings(document.ReadSection(kTermSection), screen);
     } catch (const serial::EComConvert& e) {
       serial::RaiseComError(serial::ecode::kLoadSettings, -1,
                             std::string(e.what()) + " in " + settingsFile_);
     }
     port_.LoadIniFile(settingsFile_, kPortSection);
   } catch (const std::exception& e) {
-    ShowTermSettings(TTermSettings{});
+    ShowWindowSettings(TWindowSettings{});
     Status(QStringLiteral("Settings not read, defaults used: %1").arg(Text(e.what())));
     return;
   }
-  ShowTermSettings(terminal);
+  terminal_->SetSettings(screen);
+  ShowWindowSettings(window);
 }
 
 bool TTermWindow::SaveSettings() {
@@ -494,9 +533,10 @@ bool TTermWindow::SaveSettings() {
     port_.StoreIniFile(settingsFile_, kPortSection);
     const auto text = serial::ReadSettingsFile(settingsFile_, serial::ecode::kStoreSettings);
     serial::TIniDocument document(text.value_or(""));
-    for (const auto& [key, value] : TermSettingsToValues(TermSettings())) {
-      document.WriteString(kTermSection, key, value);
+    for (const auto& [key, value] : WindowSettingsToValues(WindowSettings())) {
+      document.WriteString(kWindowSection, key, value);
     }
+    terminal_->StoreSettings(document, kTermSection);
     serial::ReplaceSettingsFile(settingsFile_, document.Text(), serial::ecode::kStoreSettings);
   } catch (const std::exception& e) {
     Status(QStringLiteral("Settings not stored: %1").arg(Text(e.what())));

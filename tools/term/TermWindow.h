@@ -9,7 +9,7 @@
 // is lost (its device gone, a transfer failing) is closed and told once; Connect opens it again
 // once it is back.
 //
-// The settings (the port's and the terminal's) are loaded from their file when the window is
+// The settings (the port's, the terminal control's and the window's own) are loaded from their file when the window is
 // made and stored there when it closes; a file that does not read is told once and the defaults
 // are used.
 
@@ -23,8 +23,7 @@
 #include "serial/ComLink.h"
 #include "serial/ComPort.h"
 #include "serial/extras/ComDataPacket.h"
-#include "tools/term/TermScreen.h"
-#include "tools/term/TermSettings.h"
+#include "tools/term/WindowSettings.h"
 #include "widgets/ComLed.h"
 
 class QCheckBox;
@@ -35,6 +34,7 @@ class QPushButton;
 
 namespace widgets {
 class TComComboBox;
+class TComTerminal;
 }
 
 namespace term {
@@ -48,20 +48,22 @@ class TTermWindow : public QMainWindow {
   TTermWindow& operator=(const TTermWindow&) = delete;
 
   serial::TComPort& Port() { return port_; }
-  TTermScreen& Screen() { return *screen_; }
+  widgets::TComTerminal& Terminal() { return *terminal_; }
   widgets::TComComboBox& PortBox() { return *portBox_; }
   QLineEdit& SendEdit() { return *sendEdit_; }
   QComboBox& LineEndBox() { return *lineEnd_; }
   QPlainTextEdit& HexView() { return *hexView_; }
   QCheckBox& HexShownBox() { return *hexShown_; }
+  QComboBox& EmulationBox() { return *emulation_; }
+  QCheckBox& EchoBox() { return *echo_; }
   QPlainTextEdit& PacketView() { return *packetView_; }
   QLineEdit& PacketStartEdit() { return *packetStart_; }
   QLineEdit& PacketStopEdit() { return *packetStop_; }
   widgets::TComLed& Led(widgets::TLedSignal signal);
   QString StatusText() const;
 
-  // The terminal's settings as the window shows them now.
-  TTermSettings TermSettings() const;
+  // The window's own settings (send box, hex view, packets) as it shows them now.
+  TWindowSettings WindowSettings() const;
 
   // What the buttons do.
   void Connect();
@@ -83,7 +85,8 @@ class TTermWindow : public QMainWindow {
  private:
   void BuildWidgets();
   void LoadSettings();
-  void ShowTermSettings(const TTermSettings& settings);
+  void ShowWindowSettings(const TWindowSettings& settings);
+  void ShowTerminalSettings();
   void Status(const QString& text);
   void ShowConnection(bool connected);
   void Received(std::string bytes);
@@ -100,7 +103,7 @@ class TTermWindow : public QMainWindow {
   serial::TComPort port_;
   serial::TComLink link_;
   serial::TComDataPacket packet_;
-  std::unique_ptr<TTermScreen> screen_;
+  widgets::TComTerminal* terminal_ = nullptr;
   widgets::TComComboBox* portBox_ = nullptr;
   QPushButton* connect_ = nullptr;
   QPushButton* disconnect_ = nullptr;
@@ -112,6 +115,8 @@ class TTermWindow : public QMainWindow {
   QPushButton* sendFile_ = nullptr;
   QPlainTextEdit* hexView_ = nullptr;
   QCheckBox* hexShown_ = nullptr;
+  QComboBox* emulation_ = nullptr;
+  QCheckBox* echo_ = nullptr;
   QPlainTextEdit* packetView_ = nullptr;
   QLineEdit* packetStart_ = nullptr;
   QLineEdit* packetStop_ = nullptr;

@@ -3,7 +3,7 @@
 #include <QApplication>
 
 #include "tools/term/TermApplication.h"
-#include "tools/term/TermSettings.h"
+#include "tools/term/WindowSettings.h"
 #include "tools/term/TermWindow.h"
 
 int main(int argc, char** argv) {

@@ -30,6 +30,7 @@
 #include "serial/ComPort.h"
 #include "tools/term/TermWindow.h"
 #include "widgets/ComComboBox.h"
+#include "widgets/ComTerminal.h"
 
 namespace term::test {
 namespace {
@@ -96,6 +97,20 @@ class PtyPair {
   int slave_ = -1;
 };
 
+// What the terminal control shows as plain text: the history, then the screen down to its last
+// line with anything on it, one line each.
+QString ScreenText(const widgets::TComTerminal& terminal) {
+  const widgets::TTermScreen& screen = terminal.Screen();
+  QStringList lines;
+  for (int i = 0; i < screen.HistoryCount(); ++i) {
+    lines << QString::fromStdString(screen.HistoryText(i));
+  }
+  int last = screen.Rows() - 1;
+  while (last >= 0 && screen.LineText(last).empty()) --last;
+  for (int row = 0; row <= last; ++row) lines << QString::fromStdString(screen.LineText(row));
+  return lines.join(QLatin1Char('\n'));
+}
+
 struct WindowRig {
   WindowRig() : window(File()) {
     QObject::connect(window.statusBar(), &QStatusBar::messageChanged, [this](const QString& text) {
@@ -140,8 +155,8 @@ TEST(TermWindow, SendsTheLineWithItsEndAndShowsWhatComesBack) {
   // The reply in two pieces: the screen, the hex view and the packet view each see it whole.
   line.Write("#02SR");
   line.Write("106\r#02");
-  ASSERT_TRUE(Until([&] { return w.Screen().Text().contains("#02SR106\n#02"); }))
-      << w.Screen().Text().toStdString();
+  ASSERT_TRUE(Until([&] { return ScreenText(w.Terminal()).contains("#02SR106\n#02"); }))
+      << ScreenText(w.Terminal()).toStdString();
   EXPECT_TRUE(Until([&] {
     return w.HexView().toPlainText() == "23 30 32 53 52 31 30 36 0D 23 30 32";
   })) << w.HexView().toPlainText().toStdString();
@@ -173,7 +188,7 @@ TEST(TermWindow, BytesDeliveredInThePortsThreadReachTheViews) {
   w.Connect();
   ASSERT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
   line.Write("#02f33.400\r");
-  EXPECT_TRUE(Until([&] { return w.Screen().Text().contains("#02f33.400"); }));
+  EXPECT_TRUE(Until([&] { return ScreenText(w.Terminal()).contains("#02f33.400"); }));
   EXPECT_TRUE(Until([&] { return w.PacketView().toPlainText().endsWith("#02f33.400"); }));
   EXPECT_TRUE(w.HexView().toPlainText().startsWith("23 30 32 66"));
   w.Disconnect();
@@ -252,6 +267,9 @@ TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
     ChooseLineEnd(first, "CR+LF");
     first.HexShownBox().setChecked(false);
     first.PacketStartEdit().setText("#");
+    first.EmulationBox().setCurrentIndex(first.EmulationBox().findText("VT52"));
+    emit first.EmulationBox().activated(first.EmulationBox().currentIndex());
+    first.EchoBox().setChecked(true);
     first.close();  // stores
   }
   {
@@ -261,9 +279,15 @@ TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
     EXPECT_EQ(second.PortBox().currentText(), "/dev/pts/999");
     EXPECT_EQ(second.Port().BaudRate(), serial::br57600);
     EXPECT_EQ(second.Port().Parity().Bits(), serial::prEven);
-    EXPECT_EQ(second.TermSettings().LineEnd, leCRLF);
-    EXPECT_FALSE(second.TermSettings().HexView);
-    EXPECT_EQ(second.TermSettings().PacketStart, "#");
+    EXPECT_EQ(second.WindowSettings().LineEnd, leCRLF);
+    EXPECT_FALSE(second.WindowSettings().HexView);
+    EXPECT_EQ(second.WindowSettings().PacketStart, "#");
+    EXPECT_EQ(second.Terminal().Emulation(), widgets::teVT52);
+    EXPECT_EQ(second.EmulationBox().currentText(), "VT52");
+    EXPECT_TRUE(second.Terminal().LocalEcho());
+    EXPECT_TRUE(second.EchoBox().isChecked());
+    // Lines ended by CR alone, as the generator ends them, are lines on the screen.
+    EXPECT_EQ(second.Terminal().ReceiveLineEnd(), widgets::tlCRLF);
   }
 
   // One bad value: nothing of the file is used, and the status line says why, once.
@@ -281,8 +305,9 @@ TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
     EXPECT_TRUE(third.StatusText().contains("BaudRate")) << third.StatusText().toStdString();
     EXPECT_EQ(third.Port().BaudRate(), serial::br9600);
     EXPECT_EQ(third.Port().Port(), "");
-    EXPECT_EQ(third.TermSettings().LineEnd, leCR);
-    EXPECT_TRUE(third.TermSettings().HexView);
+    EXPECT_EQ(third.WindowSettings().LineEnd, leCR);
+    EXPECT_TRUE(third.WindowSettings().HexView);
+    EXPECT_EQ(third.Terminal().Emulation(), widgets::teANSI);
   }
 
   // Not a settings file at all.

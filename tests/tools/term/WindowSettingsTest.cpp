@@ -7,7 +7,7 @@
 #include <string>
 
 #include "serial/extras/ComStrings.h"
-#include "tools/term/TermSettings.h"
+#include "tools/term/WindowSettings.h"
 
 namespace term::test {
 namespace {
@@ -43,13 +43,13 @@ TEST(TermTexts, HexLinesAreTheSameHoweverTheBytesCame) {
   EXPECT_EQ(HexLines("\xff\r", column), "FF 0D");
 }
 
-TEST(TermSettings, StoredFormReadsBackAndNamesABadKey) {
-  TTermSettings s;
+TEST(WindowSettings, StoredFormReadsBackAndNamesABadKey) {
+  TWindowSettings s;
   s.LineEnd = leCRLF;
   s.HexView = false;
   s.PacketStart = "#";
   s.PacketStop = "\\r\\n";
-  const TTermSettings back = ValuesToTermSettings(TermSettingsToValues(s), TTermSettings{});
+  const TWindowSettings back = ValuesToWindowSettings(WindowSettingsToValues(s), TWindowSettings{});
   EXPECT_EQ(back.LineEnd, leCRLF);
   EXPECT_FALSE(back.HexView);
   EXPECT_EQ(back.PacketStart, "#");
@@ -60,18 +60,18 @@ TEST(TermSettings, StoredFormReadsBackAndNamesABadKey) {
   EXPECT_EQ(LineEndBytes(leCRLF), "\r\n");
 
   // A key not there keeps its value; a bad one is named.
-  const TTermSettings kept = ValuesToTermSettings({{"hexview", "false"}}, s);
+  const TWindowSettings kept = ValuesToWindowSettings({{"hexview", "false"}}, s);
   EXPECT_EQ(kept.LineEnd, leCRLF);
   try {
-    ValuesToTermSettings({{"LineEnd", "CR"}, {"PacketStop", "\\q"}}, s);
+    ValuesToWindowSettings({{"LineEnd", "CR"}, {"PacketStop", "\\q"}}, s);
     FAIL() << "a bad escape was read";
   } catch (const serial::EComConvert& e) {
     EXPECT_EQ(e.Setting(), "PacketStop");
   }
-  EXPECT_THROW(ValuesToTermSettings({{"LineEnd", "NUL"}}, s), serial::EComConvert);
+  EXPECT_THROW(ValuesToWindowSettings({{"LineEnd", "NUL"}}, s), serial::EComConvert);
 }
 
-TEST(TermSettings, TheFileLivesInTheUsersConfigurationFolder) {
+TEST(WindowSettings, TheFileLivesInTheUsersConfigurationFolder) {
   const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
   const std::string saved = oldConfig ? oldConfig : "";
   setenv("XDG_CONFIG_HOME", "/tmp/cfg-test", 1);

@@ -1,4 +1,4 @@
-#include "tools/term/TermSettings.h"
+#include "tools/term/WindowSettings.h"
 
 #include <array>
 #include <cstdlib>
@@ -43,14 +43,14 @@ std::string_view LineEndBytes(TLineEnd value) {
   return value <= leCRLF ? kLineEndBytes[value] : std::string_view();
 }
 
-serial::TSettingValues TermSettingsToValues(const TTermSettings& s) {
+serial::TSettingValues WindowSettingsToValues(const TWindowSettings& s) {
   return {{"LineEnd", LineEndToStr(s.LineEnd)},
           {"HexView", s.HexView ? "True" : "False"},
           {"PacketStart", s.PacketStart},
           {"PacketStop", s.PacketStop}};
 }
 
-TTermSettings ValuesToTermSettings(const serial::TSettingValues& values, TTermSettings s) {
+TWindowSettings ValuesToWindowSettings(const serial::TSettingValues& values, TWindowSettings s) {
   for (const auto& [key, text] : values) {
     try {
       if (serial::SameText(key, "LineEnd")) {

@@ -1,5 +1,6 @@
 #pragma once
-// The terminal's own settings beside the port's, their stored form, and the texts the terminal
+// The terminal window's own settings beside the port's and the terminal control's (the send
+// box's line end, the hex view, the packet strings), their stored form, and the texts the window
 // shows: control characters written as escapes, received bytes as hex.
 
 #include <cstddef>
@@ -18,7 +19,7 @@ std::string LineEndToStr(TLineEnd value);  // "As is", "CR", "LF", "CR+LF"
 TLineEnd StrToLineEnd(std::string_view text);
 std::string_view LineEndBytes(TLineEnd value);
 
-struct TTermSettings {
+struct TWindowSettings {
   TLineEnd LineEnd = leCR;
   bool HexView = true;
   // The packet view's cutting strings, as typed: with escapes ("\r").
@@ -27,10 +28,11 @@ struct TTermSettings {
 };
 
 // One key per setting, in a fixed order.
-serial::TSettingValues TermSettingsToValues(const TTermSettings& settings);
+serial::TSettingValues WindowSettingsToValues(const TWindowSettings& settings);
 // Reads the keys it knows over a copy of `settings` and gives it back; a key not there keeps
 // its value. A value that does not read raises serial::EComConvert naming the key.
-TTermSettings ValuesToTermSettings(const serial::TSettingValues& values, TTermSettings settings);
+TWindowSettings ValuesToWindowSettings(const serial::TSettingValues& values,
+                                       TWindowSettings settings);
 
 // "\r", "\n", "\t", "\\" and "\xHH" as the bytes they stand for; any other text as it is.
 // Raises serial::EComConvert for an escape that stands for nothing ("\q", "\x4").
