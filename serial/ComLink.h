@@ -30,6 +30,10 @@ struct TComLink {
   TNotifyEvent OnRing;           // leRing
   TComSignalEvent OnTx;          // leTx: true when a write is issued, false on transmit-empty
   TComSignalEvent OnRx;          // leRx: true when bytes wait, false when a read left none
+  // A setting of the port has a new value (stored; applied or not). Between BeginUpdate and
+  // EndUpdate the changes are told once, by the EndUpdate that ends the hold. Called on the
+  // thread that changed the setting, before the port hands the value to the driver.
+  TNotifyEvent OnSettingsChange;
 };
 
 }  // namespace serial

@@ -136,55 +136,74 @@ bool TCustomComPort::Settable() const {
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate value) {
-  if (Change(baudRate_, value)) ApplyDCB();
+  if (!Change(baudRate_, value)) return;
+  SettingsNotifyLink();
+  ApplyDCB();
 }
 void TCustomComPort::SetCustomBaudRate(int32_t value) {
-  if (Change(customBaudRate_, value)) ApplyDCB();
+  if (!Change(customBaudRate_, value)) return;
+  SettingsNotifyLink();
+  ApplyDCB();
 }
 void TCustomComPort::SetStopBits(TStopBits value) {
-  if (Change(stopBits_, value)) ApplyDCB();
+  if (!Change(stopBits_, value)) return;
+  SettingsNotifyLink();
+  ApplyDCB();
 }
 void TCustomComPort::SetDataBits(TDataBits value) {
-  if (Change(dataBits_, value)) ApplyDCB();
+  if (!Change(dataBits_, value)) return;
+  SettingsNotifyLink();
+  ApplyDCB();
 }
 void TCustomComPort::SetDiscardNull(bool value) {
-  if (Change(discardNull_, value)) ApplyDCB();
+  if (!Change(discardNull_, value)) return;
+  SettingsNotifyLink();
+  ApplyDCB();
 }
 void TCustomComPort::SetEventChar(char value) {
-  if (Change(eventChar_, value)) ApplyDCB();
+  if (!Change(eventChar_, value)) return;
+  SettingsNotifyLink();
+  ApplyDCB();
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
   if (value == syncMethod_) return;
   if (!Settable()) RaiseComError(ecode::kWhileConnected);
   syncMethod_ = value;
+  SettingsNotifyLink();
 }
 
 void TCustomComPort::SetEventThreadPriority(TThreadPriority value) {
   if (value == eventThreadPriority_) return;
   if (!Settable()) RaiseComError(ecode::kWhileConnected);
   eventThreadPriority_ = value;
+  SettingsNotifyLink();
 }
 
 void TCustomComPort::SetTriggersOnRxChar(bool value) {
   if (rxBufLinked_) RaiseComError(ecode::kRxBufLinked);
-  triggersOnRxChar_ = value;
+  if (!Change(triggersOnRxChar_, value)) return;
+  SettingsNotifyLink();
 }
 
 void TCustomComPort::SetParity(const TComParity& value) {
   value.AssignTo(parity_);
+  SettingsNotifyLink();
   ApplyDCB();
 }
 void TCustomComPort::SetFlowControl(const TComFlowControl& value) {
   value.AssignTo(flowControl_);
+  SettingsNotifyLink();
   ApplyDCB();
 }
 void TCustomComPort::SetTimeouts(const TComTimeouts& value) {
   value.AssignTo(timeouts_);
+  SettingsNotifyLink();
   ApplyTimeouts();
 }
 void TCustomComPort::SetBuffer(const TComBuffer& value) {
   value.AssignTo(buffer_);
+  SettingsNotifyLink();
   ApplyBuffer();
 }
 
@@ -194,7 +213,12 @@ void TCustomComPort::BeginUpdate() {
 
 void TCustomComPort::EndUpdate() {
   if (updateCount_ < 1) return;
-  if (--updateCount_ == 0) SetupComPort();
+  if (--updateCount_ != 0) return;
+  if (settingsChangeHeld_) {
+    settingsChangeHeld_ = false;
+    SettingsNotifyLink();
+  }
+  SetupComPort();
 }
 
 void TCustomComPort::SetupComPort() {
@@ -422,6 +446,7 @@ void TCustomComPort::SetConnected(bool value) {
 void TCustomComPort::SetPort(const std::string& value) {
   if (value == port_) return;
   port_ = value;
+  SettingsNotifyLink();
   if (connected_ && !state_.Designing && !state_.Loading) {
     Close();
     Open();
@@ -741,6 +766,15 @@ void TCustomComPort::NotifyLink(TComLinkEvent event) {
 
 void TCustomComPort::TxNotifyLink(const void* buffer, int32_t count) {
   ForEachLink([&](TComLink& link) { Fire(link.OnTxBuf, *this, buffer, count); });
+}
+
+void TCustomComPort::SettingsNotifyLink() {
+  // A whole set of settings given at once is one change to whoever shows them.
+  if (updateCount_ > 0) {
+    settingsChangeHeld_ = true;
+    return;
+  }
+  ForEachLink([&](TComLink& link) { Fire(link.OnSettingsChange, *this); });
 }
 
 // --- Delivery

@@ -187,6 +187,9 @@ class TCustomComPort {
   void SendSignalToLink(TComLinkEvent event, bool onOff);
   void NotifyLink(TComLinkEvent event);
   void TxNotifyLink(const void* buffer, int32_t count);
+  // Tells the links that a setting changed; while an update holds the settings back it only
+  // notes it, and the EndUpdate that ends the hold tells them once.
+  void SettingsNotifyLink();
 
   // --- Delivery of line events: the port's own reaction, then the links, then its handlers.
   void CallBeforeOpen();
@@ -304,6 +307,7 @@ class TCustomComPort {
   std::vector<Registered> links_;
   uint64_t nextLinkSerial_ = 0;
   bool rxBufLinked_ = false;
+  bool settingsChangeHeld_ = false;
 };
 
 // The port as an application places it; all of it lives in TCustomComPort.

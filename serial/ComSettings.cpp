@@ -62,7 +62,9 @@ uint32_t BaudRateValue(TBaudRate rate) {
 // --- TComParity
 
 void TComParity::Changed() {
-  if (comPort_) comPort_->ApplyDCB();
+  if (!comPort_) return;
+  comPort_->SettingsNotifyLink();
+  comPort_->ApplyDCB();
 }
 void TComParity::SetBits(TParityBits value) {
   if (Change(v_.bits, value)) Changed();
@@ -80,7 +82,9 @@ void TComParity::SetReplaceChar(char value) {
 // --- TComFlowControl
 
 void TComFlowControl::Changed() {
-  if (comPort_) comPort_->ApplyDCB();
+  if (!comPort_) return;
+  comPort_->SettingsNotifyLink();
+  comPort_->ApplyDCB();
 }
 void TComFlowControl::SetOutCTSFlow(bool value) {
   if (Change(v_.outCTSFlow, value)) Changed();
@@ -143,7 +147,9 @@ void TComFlowControl::SetFlowControl(TFlowControl value) {
 // --- TComTimeouts
 
 void TComTimeouts::Changed() {
-  if (comPort_) comPort_->ApplyTimeouts();
+  if (!comPort_) return;
+  comPort_->SettingsNotifyLink();
+  comPort_->ApplyTimeouts();
 }
 void TComTimeouts::SetReadInterval(int32_t value) {
   if (Change(v_.readInterval, value)) Changed();
@@ -170,7 +176,9 @@ int32_t EvenSize(int32_t value) {
 }  // namespace
 
 void TComBuffer::Changed() {
-  if (comPort_) comPort_->ApplyBuffer();
+  if (!comPort_) return;
+  comPort_->SettingsNotifyLink();
+  comPort_->ApplyBuffer();
 }
 void TComBuffer::SetInputSize(int32_t value) {
   if (value == v_.inputSize) return;

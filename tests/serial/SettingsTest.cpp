@@ -1,6 +1,7 @@
 // The settings model and the rule by which a change reaches the driver.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 #include <string>
 #include <vector>
@@ -118,6 +119,56 @@ TEST(Settings, UpdatesAreHeldUntilTheLastEndUpdate) {
             (std::vector<std::string>{"SetupComm", "SetCommState", "SetCommTimeouts"}));
   EXPECT_EQ(f.line->LastDCB()->BaudRate, 38400u);
   EXPECT_EQ(f.line->LastTimeouts()->ReadIntervalTimeout, 5u);
+}
+
+// What shows a setting learns of every change from the port, the changes of one update once, and
+// before the driver sees the value: a refused value has been stored and is told all the same.
+TEST(Settings, LinksHearOfEachChangeOnceAndOfAnUpdateAtItsEnd) {
+  FakePort f;
+  int told = 0;
+  std::vector<TBaudRate> seen;
+  TComLink link;
+  link.OnSettingsChange = [&](TCustomComPort& sender) {
+    ++told;
+    seen.push_back(sender.BaudRate());
+  };
+  f.port.RegisterLink(&link);
+
+  f.port.SetBaudRate(br9600);  // the value it holds
+  f.port.Parity().SetBits(prNone);
+  EXPECT_EQ(told, 0);
+  f.port.SetBaudRate(br57600);
+  f.port.Parity().SetBits(prOdd);
+  f.port.FlowControl().SetFlowControl(fcHardware);
+  f.port.Timeouts().SetReadInterval(7);
+  f.port.Buffer().SetOutputSize(4096);
+  f.port.SetTimeouts(f.port.Timeouts());  // whole-object setters always tell
+  f.port.SetPort("COM2");
+  f.port.SetSyncMethod(smNone);
+  EXPECT_EQ(told, 8);
+
+  f.line->AddName("COM2");
+  f.OpenQuietly();
+  told = 0;
+  f.port.BeginUpdate();
+  f.port.SetBaudRate(br19200);
+  f.port.SetDataBits(dbSeven);
+  f.port.Buffer().SetInputSize(512);
+  EXPECT_EQ(told, 0);
+  f.port.EndUpdate();
+  EXPECT_EQ(told, 1);
+  f.port.BeginUpdate();
+  f.port.EndUpdate();  // an update that changed nothing tells nothing
+  EXPECT_EQ(told, 1);
+
+  seen.clear();
+  f.line->SetFailure("SetCommState", EINVAL);
+  EXPECT_EQ(Raised([&] { f.port.SetBaudRate(br256000); }).ErrorCode(), ecode::kSetCommState);
+  EXPECT_EQ(seen, std::vector<TBaudRate>{br256000});
+  f.line->SetFailure("SetCommState", 0);
+  f.port.UnRegisterLink(&link);
+  f.port.SetBaudRate(br110);
+  EXPECT_EQ(seen.size(), 1u);
 }
 
 TEST(Settings, DesigningAndLoadingStoreWithoutApplying) {

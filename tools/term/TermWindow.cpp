@@ -1,0 +1,556 @@
+#include "tools/term/TermWindow.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTextCursor>
+#include <QThread>
+#include <QTime>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <utility>
+
+#include "serial/ComError.h"
+#include "serial/extras/ComSettingsStorage.h"
+#include "serial/extras/ComStrings.h"
+#include "serial/extras/IniDocument.h"
+#include "serial/extras/SettingsFile.h"
+#include "widgets/ComComboBox.h"
+#include "widgets/ComSetupDialog.h"
+#include "widgets/ComTerminal.h"
+#include "widgets/TermSettings.h"
+
+namespace term {
+namespace {
+
+constexpr const char* kPortSection = "Port";
+constexpr const char* kTermSection = "Terminal";
+constexpr const char* kWindowSection = "Window";
+constexpr int kWatchMs = 250;
+// A file goes out in pieces, so that a write's time-out is the piece's and not the file's.
+constexpr qint64 kFilePiece = 4096;
+
+QString Text(const std::string& s) {
+  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string ErrorsText(serial::TComErrors errors) {
+  static constexpr const char* kNames[] = {"frame", "parity", "overrun",        "break",
+                                           "I/O",   "mode",   "input overflow", "output full"};
+  std::string text;
+  for (int e = serial::ceFrame; e <= serial::ceTxFull; ++e) {
+    if (!errors.Contains(static_cast<serial::TComError>(e))) continue;
+    if (!text.empty()) text += ", ";
+    text += kNames[e];
+  }
+  return text;
+}
+
+template <typename F>
+void TellFailure(F&& action, const std::function<void(const std::string&)>& tell) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    tell(e.what());
+  }
+}
+
+}  // namespace
+
+TTermWindow::TTermWindow(std::string settingsFile, QWidget* parent)
+    : QMainWindow(parent), settingsFile_(std::move(settingsFile)) {
+  setWindowTitle(QStringLiteral("Valtrex service terminal"));
+  // No port is guessed: the operator picks one from the list or types it.
+  port_.SetPort("");
+  port_.SetStorage(std::make_shared<serial::TComSettingsStorage>());
+  BuildWidgets();
+
+  link_.OnRxBuf = [this](serial::TCustomComPort&, const void* buffer, int32_t count) {
+    std::string bytes(static_cast<const char*>(buffer), static_cast<size_t>(count));
+    OnGuiThread([this, bytes = std::move(bytes)]() mutable { Received(std::move(bytes)); });
+  };
+  link_.OnConn = [this](serial::TCustomComPort&, bool on) {
+    OnGuiThread([this, on] { ShowConnection(on); });
+  };
+  port_.RegisterLink(&link_);
+  port_.OnError = [this](serial::TCustomComPort&, serial::TComErrors errors) {
+    OnGuiThread([this, errors] { LineErrors(errors); });
+  };
+  packet_.SetComPort(&port_);
+  packet_.OnPacket = [this](serial::TComDataPacket&, const std::string& bytes) {
+    OnGuiThread([this, bytes] { ShowPacket(bytes); });
+  };
+
+  lineWatch_.setInterval(kWatchMs);
+  QObject::connect(&lineWatch_, &QTimer::timeout, this, [this] { WatchLine(); });
+
+  // The generator and most devices end their lines with CR alone: each line end starts a line.
+  widgets::TTermSettings screen = terminal_->Settings();
+  screen.ReceiveLineEnd = widgets::tlCRLF;
+  terminal_->SetSettings(screen);
+  LoadSettings();
+  ShowTerminalSettings();
+  ApplyPacketStrings();
+  ShowConnection(false);
+}
+
+TTermWindow::~TTermWindow() {
+  closing_ = true;
+  lineWatch_.stop();
+  try {
+    port_.Close();
+  } catch (const std::exception&) {
+    // Going away: nobody is left to tell.
+  }
+  packet_.SetComPort(nullptr);
+  port_.UnRegisterLink(&link_);
+  // The selectors and lamps unbind from the port as they go; they go before it.
+  for (widgets::TComLed* led : leds_) led->SetComPort(nullptr);
+  portBox_->SetComPort(nullptr);
+  terminal_->SetComPort(nullptr);
+}
+
+template <typename F>
+void TTermWindow::OnGuiThread(F call) {
+  // A port that delivers in its own thread calls from there; the window changes only on its own.
+  if (QThread::currentThread() != thread()) {
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    return;
+  }
+  call();
+}
+
+void TTermWindow::BuildWidgets() {
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+
+  // The line: port, open and close, setup, lamps.
+  auto* top = new QHBoxLayout;
+  top->addWidget(new QLabel(QStringLiteral("&Port:"), central));
+  portBox_ = new widgets::TComComboBox(central);
+  portBox_->SetComSetting(widgets::csPort);
+  portBox_->SetComPort(&port_);
+  portBox_->setMinimumWidth(180);
+  portBox_->OnError = [this](widgets::TComComboBox&, const serial::EComPort& e) {
+    Status(QStringLiteral("Port: %1").arg(Text(e.what())));
+  };
+  static_cast<QLabel*>(top->itemAt(0)->widget())->setBuddy(portBox_);
+  top->addWidget(portBox_);
+  connect_ = new QPushButton(QStringLiteral("&Connect"), central);
+  disconnect_ = new QPushButton(QStringLiteral("&Disconnect"), central);
+  lineDialog_ = new QPushButton(QStringLiteral("&Line..."), central);
+  advancedDialog_ = new QPushButton(QStringLiteral("&Advanced..."), central);
+  for (QPushButton* b : {connect_, disconnect_, lineDialog_, advancedDialog_}) top->addWidget(b);
+  QObject::connect(connect_, &QPushButton::clicked, this, [this] { Connect(); });
+  QObject::connect(disconnect_, &QPushButton::clicked, this, [this] { Disconnect(); });
+  QObject::connect(lineDialog_, &QPushButton::clicked, this, [this] { OpenLineDialog(); });
+  QObject::connect(advancedDialog_, &QPushButton::clicked, this, [this] { OpenAdvancedDialog(); });
+  top->addSpacing(12);
+  const std::pair<widgets::TLedSignal, const char*> lamps[] = {
+      {widgets::lsCTS, "CTS"},   {widgets::lsDSR, "DSR"}, {widgets::lsRLSD, "RLSD"},
+      {widgets::lsRing, "Ring"}, {widgets::lsTx, "TX"},   {widgets::lsRx, "RX"}};
+  for (size_t i = 0; i < leds_.size(); ++i) {
+    auto* led = new widgets::TComLed(central);
+    led->SetLedSignal(lamps[i].first);
+    led->SetCaption(QString::fromLatin1(lamps[i].second));
+    led->SetComPort(&port_);
+    leds_[i] = led;
+    top->addWidget(led);
+  }
+  top->addStretch(1);
+  layout->addLayout(top);
+
+  // What comes in: the screen, the hex view beside it, the packets below.
+  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  auto* views = new QSplitter(Qt::Horizontal, central);
+  // The control shows what the port receives and sends what is typed on it by itself.
+  terminal_ = new widgets::TComTerminal(views);
+  terminal_->SetComPort(&port_);
+  views->addWidget(terminal_);
+  hexView_ = new QPlainTextEdit(views);
+  hexView_->setReadOnly(true);
+  hexView_->setFont(fixed);
+  hexView_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  hexView_->setMaximumBlockCount(5000);
+  // Room for a whole line of sixteen bytes beside the screen.
+  hexView_->setMinimumWidth(
+      hexView_->fontMetrics().horizontalAdvance(QString(48, QLatin1Char('0'))) +
+      hexView_->verticalScrollBar()->sizeHint().width() + 16);
+  views->addWidget(hexView_);
+  views->setStretchFactor(0, 3);
+  views->setStretchFactor(1, 2);
+
+  auto* packets = new QGroupBox(QStringLiteral("Packets"), central);
+  auto* packetLayout = new QVBoxLayout(packets);
+  auto* strings = new QHBoxLayout;
+  packetStart_ = new QLineEdit(packets);
+  packetStop_ = new QLineEdit(packets);
+  packetStart_->setPlaceholderText(QStringLiteral("none"));
+  packetStop_->setPlaceholderText(QStringLiteral("none"));
+  packetStart_->setToolTip(QStringLiteral("Escapes: \\r \\n \\t \\\\ \\xHH"));
+  packetStop_->setToolTip(packetStart_->toolTip());
+  strings->addWidget(new QLabel(QStringLiteral("Start:"), packets));
+  strings->addWidget(packetStart_);
+  strings->addWidget(new QLabel(QStringLiteral("Stop:"), packets));
+  strings->addWidget(packetStop_);
+  packetLayout->addLayout(strings);
+  QObject::connect(packetStart_, &QLineEdit::editingFinished, this,
+                   [this] { ApplyPacketStrings(); });
+  QObject::connect(packetStop_, &QLineEdit::editingFinished, this,
+                   [this] { ApplyPacketStrings(); });
+  packetView_ = new QPlainTextEdit(packets);
+  packetView_->setReadOnly(true);
+  packetView_->setFont(fixed);
+  packetView_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  packetView_->setMaximumBlockCount(5000);
+  packetLayout->addWidget(packetView_);
+
+  auto* inbound = new QSplitter(Qt::Vertical, central);
+  inbound->addWidget(views);
+  inbound->addWidget(packets);
+  inbound->setStretchFactor(0, 3);
+  inbound->setStretchFactor(1, 1);
+  layout->addWidget(inbound, 1);
+
+  // What goes out.
+  auto* bottom = new QHBoxLayout;
+  sendEdit_ = new QLineEdit(central);
+  sendEdit_->setFont(fixed);
+  sendEdit_->setPlaceholderText(QStringLiteral("A line to send"));
+  lineEnd_ = new QComboBox(central);
+  for (TLineEnd end : {leAsIs, leCR, leLF, leCRLF}) {
+    lineEnd_->addItem(QString::fromStdString(LineEndToStr(end)));
+  }
+  send_ = new QPushButton(QStringLiteral("&Send"), central);
+  sendFile_ = new QPushButton(QStringLiteral("Send &file..."), central);
+  hexShown_ = new QCheckBox(QStringLiteral("&Hex"), central);
+  emulation_ = new QComboBox(central);
+  for (widgets::TTermEmulation e : {widgets::teVT52, widgets::teVT100, widgets::teANSI}) {
+    emulation_->addItem(QString::fromStdString(widgets::EmulationToStr(e)));
+  }
+  emulation_->setToolTip(QStringLiteral("Terminal emulation"));
+  echo_ = new QCheckBox(QStringLiteral("&Echo"), central);
+  echo_->setToolTip(QStringLiteral("Show what is sent from the terminal on its screen too"));
+  auto* clear = new QPushButton(QStringLiteral("C&lear"), central);
+  bottom->addWidget(sendEdit_, 1);
+  bottom->addWidget(lineEnd_);
+  bottom->addWidget(send_);
+  bottom->addWidget(sendFile_);
+  bottom->addWidget(emulation_);
+  bottom->addWidget(echo_);
+  bottom->addWidget(hexShown_);
+  bottom->addWidget(clear);
+  layout->addLayout(bottom);
+  QObject::connect(sendEdit_, &QLineEdit::returnPressed, this, [this] { SendLine(); });
+  QObject::connect(send_, &QPushButton::clicked, this, [this] { SendLine(); });
+  QObject::connect(sendFile_, &QPushButton::clicked, this, [this] { ChooseAndSendFile(); });
+  QObject::connect(hexShown_, &QCheckBox::toggled, hexView_, &QWidget::setVisible);
+  QObject::connect(clear, &QPushButton::clicked, this, [this] { ClearViews(); });
+  QObject::connect(emulation_, &QComboBox::activated, this, [this](int index) {
+    terminal_->SetEmulation(static_cast<widgets::TTermEmulation>(index));
+  });
+  QObject::connect(echo_, &QCheckBox::toggled, this,
+                   [this](bool on) { terminal_->SetLocalEcho(on); });
+
+  setCentralWidget(central);
+  statusBar()->setSizeGripEnabled(true);
+  resize(980, 600);
+}
+
+widgets::TComLed& TTermWindow::Led(widgets::TLedSignal signal) {
+  for (widgets::TComLed* led : leds_) {
+    if (led->LedSignal() == signal) return *led;
+  }
+  return *leds_.front();
+}
+
+QString TTermWindow::StatusText() const {
+  return statusBar()->currentMessage();
+}
+
+void TTermWindow::Status(const QString& text) {
+  statusBar()->showMessage(text);
+}
+
+TWindowSettings TTermWindow::WindowSettings() const {
+  TWindowSettings s;
+  s.LineEnd = static_cast<TLineEnd>(std::max(lineEnd_->currentIndex(), 0));
+  s.HexView = hexShown_->isChecked();
+  s.PacketStart = packetStart_->text().toStdString();
+  s.PacketStop = packetStop_->text().toStdString();
+  return s;
+}
+
+void TTermWindow::ShowWindowSettings(const TWindowSettings& s) {
+  lineEnd_->setCurrentIndex(s.LineEnd);
+  hexShown_->setChecked(s.HexView);
+  hexView_->setVisible(s.HexView);
+  packetStart_->setText(QString::fromStdString(s.PacketStart));
+  packetStop_->setText(QString::fromStdString(s.PacketStop));
+}
+
+void TTermWindow::ShowTerminalSettings() {
+  emulation_->setCurrentIndex(terminal_->Emulation());
+  echo_->setChecked(terminal_->LocalEcho());
+}
+
+// --- the line
+
+std::string TTermWindow::LineDescription() const {
+  const std::string rate = port_.BaudRate() == serial::brCustom
+                               ? std::to_string(port_.CustomBaudRate())
+                               : serial::BaudRateToStr(port_.BaudRate());
+  return port_.Port() + ", " + rate + " bit/s, " + serial::DataBitsToStr(port_.DataBits()) +
+         serial::ParityToStr(port_.Parity().Bits()).substr(0, 1) +
+         serial::StopBitsToStr(port_.StopBits());
+}
+
+void TTermWindow::Connect() {
+  if (port_.Connected()) return;
+  const std::string name(serial::TrimText(portBox_->currentText().toStdString()));
+  if (name.empty()) {
+    Status(QStringLiteral("Choose a port from the list or type its name first."));
+    return;
+  }
+  try {
+    port_.SetPort(name);
+    port_.Open();
+  } catch (const std::exception& e) {
+    Status(QStringLiteral("Cannot open %1: %2").arg(Text(name), Text(e.what())));
+    return;
+  }
+  Status(QStringLiteral("Connected: %1").arg(Text(LineDescription())));
+}
+
+void TTermWindow::Disconnect() {
+  if (!port_.Connected()) return;
+  TellFailure([this] { port_.Close(); },
+              [this](const std::string& what) {
+                Status(QStringLiteral("Closed with an error: %1").arg(Text(what)));
+              });
+  if (!port_.Connected()) Status(QStringLiteral("Disconnected."));
+}
+
+void TTermWindow::ShowConnection(bool connected) {
+  if (closing_) return;
+  connected ? lineWatch_.start() : lineWatch_.stop();
+  connect_->setEnabled(!connected);
+  disconnect_->setEnabled(connected);
+  send_->setEnabled(connected);
+  sendFile_->setEnabled(connected);
+}
+
+void TTermWindow::WatchLine() {
+  if (!port_.Connected()) return;
+  try {
+    // Only asking the driver finds a device that has gone. The modem lines are what is asked
+    // for: reading them changes nothing in the port, whichever thread delivers its events.
+    port_.Signals();
+  } catch (const serial::EComPort& e) {
+    LosePort(e.what());
+  }
+}
+
+void TTermWindow::LineErrors(serial::TComErrors errors) {
+  if (errors.Empty()) return;
+  Status(QStringLiteral("Line errors on %1: %2").arg(Text(port_.Port()), Text(ErrorsText(errors))));
+}
+
+void TTermWindow::LosePort(const std::string& reason) {
+  // Told once: once closed, nothing on this port is asked again until Connect.
+  if (!port_.Connected()) return;
+  const std::string name = port_.Port();
+  try {
+    port_.Close();
+  } catch (const std::exception&) {
+    // The device has gone: closing it fails its own way, and is done all the same.
+  }
+  Status(
+      QStringLiteral("Lost %1: %2. Connect again once it is back.").arg(Text(name), Text(reason)));
+}
+
+// --- what goes out
+
+bool TTermWindow::Send(std::string_view bytes) {
+  if (bytes.empty()) return true;
+  if (!port_.Connected()) {
+    Status(QStringLiteral("Not connected."));
+    return false;
+  }
+  try {
+    const int32_t sent = port_.Write(bytes.data(), static_cast<int32_t>(bytes.size()));
+    if (sent != static_cast<int32_t>(bytes.size())) {
+      Status(QStringLiteral("Write timed out: %1 of %2 bytes sent.").arg(sent).arg(bytes.size()));
+      return false;
+    }
+  } catch (const serial::EComPort& e) {
+    LosePort(e.what());
+    return false;
+  }
+  return true;
+}
+
+void TTermWindow::SendLine() {
+  const TLineEnd end = static_cast<TLineEnd>(std::max(lineEnd_->currentIndex(), 0));
+  const std::string line = sendEdit_->text().toLocal8Bit().toStdString();
+  if (Send(line + std::string(LineEndBytes(end)))) sendEdit_->clear();
+}
+
+void TTermWindow::ChooseAndSendFile() {
+  const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Send file"));
+  if (!name.isEmpty()) SendFile(name);
+}
+
+void TTermWindow::SendFile(const QString& fileName) {
+  QFile file(fileName);
+  if (!file.open(QIODevice::ReadOnly)) {
+    Status(QStringLiteral("Cannot read %1: %2").arg(fileName, file.errorString()));
+    return;
+  }
+  qint64 total = 0;
+  while (!file.atEnd()) {
+    const QByteArray piece = file.read(kFilePiece);
+    if (piece.isEmpty() && file.error() != QFileDevice::NoError) {
+      Status(QStringLiteral("Cannot read %1: %2").arg(fileName, file.errorString()));
+      return;
+    }
+    if (!Send(std::string_view(piece.constData(), static_cast<size_t>(piece.size())))) return;
+    total += piece.size();
+  }
+  Status(QStringLiteral("Sent %1: %2 bytes.").arg(QFileInfo(fileName).fileName()).arg(total));
+}
+
+// --- what comes in
+
+void TTermWindow::Received(std::string bytes) {
+  const std::string hex = HexLines(bytes, hexColumn_);
+  QTextCursor end(hexView_->document());
+  end.movePosition(QTextCursor::End);
+  end.insertText(QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size())));
+}
+
+void TTermWindow::ShowPacket(const std::string& bytes) {
+  const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+  packetView_->appendPlainText(stamp + QStringLiteral("  ") + Text(EscapeText(bytes)));
+}
+
+void TTermWindow::ApplyPacketStrings() {
+  try {
+    const std::string start = UnescapeText(packetStart_->text().toStdString());
+    const std::string stop = UnescapeText(packetStop_->text().toStdString());
+    serial::TPacketSettings settings = packet_.Settings();
+    if (settings.StartString == start && settings.StopString == stop) return;
+    settings.StartString = start;
+    settings.StopString = stop;
+    packet_.SetSettings(settings);
+  } catch (const serial::EComConvert& e) {
+    Status(QStringLiteral("Packet strings: %1").arg(Text(e.what())));
+  }
+}
+
+void TTermWindow::ClearViews() {
+  terminal_->Clear();
+  hexView_->clear();
+  packetView_->clear();
+  hexColumn_ = 0;
+}
+
+// --- the dialogs
+
+void TTermWindow::OpenLineDialog() {
+  widgets::TComSetupDialog dialog(port_, this);
+  if (dialog.exec() == QDialog::Accepted && port_.Connected()) {
+    Status(QStringLiteral("Connected: %1").arg(Text(LineDescription())));
+  }
+}
+
+void TTermWindow::OpenAdvancedDialog() {
+  widgets::TComAdvancedDialog dialog(port_, this);
+  dialog.exec();
+}
+
+// --- the settings file
+
+void TTermWindow::LoadSettings() {
+  const widgets::TTermSettings screenDefaults = terminal_->Settings();
+  // The first start finds no file: the defaults are what there is to use, and nothing is wrong.
+  if (!QFileInfo::exists(QString::fromStdString(settingsFile_))) {
+    ShowWindowSettings(TWindowSettings{});
+    return;
+  }
+  TWindowSettings window;
+  widgets::TTermSettings screen = screenDefaults;
+  try {
+    // All of it reads, or nothing of it is used: the window's and the terminal's parts first,
+    // which change nothing, then the port's, which takes its values only when every one reads.
+    const auto text = serial::ReadSettingsFile(settingsFile_, serial::ecode::kLoadSettings);
+    const serial::TIniDocument document(text.value_or(""));
+    for (const char* section : {kWindowSection, kTermSection}) {
+      if (!document.HasSection(section)) {
+        serial::RaiseComError(serial::ecode::kLoadSettings, -1,
+                              std::string("no section [") + section + "] in " + settingsFile_);
+      }
+    }
+    try {
+      window = ValuesToWindowSettings(document.ReadSection(kWindowSection), TWindowSettings{});
+      widgets::ValuesToTermSettings(document.ReadSection(kTermSection), screen);
+    } catch (const serial::EComConvert& e) {
+      serial::RaiseComError(serial::ecode::kLoadSettings, -1,
+                            std::string(e.what()) + " in " + settingsFile_);
+    }
+    port_.LoadIniFile(settingsFile_, kPortSection);
+  } catch (const std::exception& e) {
+    ShowWindowSettings(TWindowSettings{});
+    Status(QStringLiteral("Settings not read, defaults used: %1").arg(Text(e.what())));
+    return;
+  }
+  terminal_->SetSettings(screen);
+  ShowWindowSettings(window);
+}
+
+bool TTermWindow::SaveSettings() {
+  try {
+    const QString folder = QFileInfo(QString::fromStdString(settingsFile_)).absolutePath();
+    serial::CreateSettingsFolder(folder.toStdString(), serial::ecode::kStoreSettings);
+    port_.StoreIniFile(settingsFile_, kPortSection);
+    const auto text = serial::ReadSettingsFile(settingsFile_, serial::ecode::kStoreSettings);
+    serial::TIniDocument document(text.value_or(""));
+    for (const auto& [key, value] : WindowSettingsToValues(WindowSettings())) {
+      document.WriteString(kWindowSection, key, value);
+    }
+    terminal_->StoreSettings(document, kTermSection);
+    serial::ReplaceSettingsFile(settingsFile_, document.Text(), serial::ecode::kStoreSettings);
+  } catch (const std::exception& e) {
+    Status(QStringLiteral("Settings not stored: %1").arg(Text(e.what())));
+    return false;
+  }
+  return true;
+}
+
+void TTermWindow::closeEvent(QCloseEvent* event) {
+  if (!SaveSettings()) {
+    // Closing goes on: the window is going, and standard error is the one place left to tell.
+    std::fprintf(stderr, "valtrex-term: %s\n", StatusText().toLocal8Bit().constData());
+  }
+  QMainWindow::closeEvent(event);
+}
+
+}  // namespace term
