@@ -195,6 +195,34 @@ TEST(TermWindow, BytesDeliveredInThePortsThreadReachTheViews) {
   EXPECT_EQ(w.StatusText(), "Disconnected.");
 }
 
+// A peer that draws with VT100 sequences: the screen holds what it drew, where it drew it.
+TEST(TermWindow, APeersEscapeSequencesDrawWhereTheySay) {
+  PtyPair line;
+  if (!line.Up()) GTEST_SKIP() << "SKIPPED LOUDLY: no pseudo-terminal pair could be made";
+  WindowRig rig;
+  TTermWindow& w = rig.window;
+  w.Terminal().SetEmulation(widgets::teANSI);
+  w.PortBox().setEditText(QString::fromStdString(line.path));
+  w.Connect();
+  ASSERT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
+  // Clear, a title at row 3 column 10 in bold red, a box corner, a status line at the bottom
+  // in reverse inside a scroll region, and the cursor parked at row 5 column 1.
+  line.Write("noise\x1b[2J\x1b[3;10H\x1b[1;31mTitle\x1b[0m\x1b[4;10H+--+");
+  line.Write("\x1b[1;23r\x1b[24;1H\x1b[7mREADY\x1b[m\x1b[r\x1b[5;1H");
+  const widgets::TTermScreen& screen = w.Terminal().Screen();
+  ASSERT_TRUE(Until([&] { return screen.CursorRow() == 4 && screen.LineText(23) == "READY"; }))
+      << ScreenText(w.Terminal()).toStdString();
+  EXPECT_EQ(screen.LineText(0), "");
+  EXPECT_EQ(screen.LineText(2), "         Title");
+  EXPECT_EQ(screen.LineText(3), "         +--+");
+  EXPECT_EQ(screen.CursorColumn(), 0);
+  EXPECT_TRUE(screen.Cell(9, 2).Attributes.Bold);
+  EXPECT_EQ(screen.Cell(9, 2).Attributes.Foreground, widgets::tcRed);
+  EXPECT_FALSE(screen.Cell(9, 3).Attributes.Bold);
+  EXPECT_TRUE(screen.Cell(0, 23).Attributes.Reverse);
+  EXPECT_FALSE(screen.Cell(5, 23).Attributes.Reverse);
+}
+
 TEST(TermWindow, ALostDeviceIsToldOnceAndConnectWorksWhenItIsBack) {
   WindowRig rig;
   TTermWindow& w = rig.window;
