@@ -152,7 +152,8 @@ int TCommDevice::Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op,
       if (done) *done = ov->InternalHigh.load();
       return ov->Internal.load();
     }
-    if (started || Finish(ov, op, false)) {
+    // One that completed at once has its outcome there already; waiting for it takes nothing.
+    if (Finish(ov, op, started != FALSE)) {
       if (done) *done = ov->InternalHigh.load();
       return ov->Internal.load();
     }

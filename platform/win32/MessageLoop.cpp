@@ -104,6 +104,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 }
 
 void ServeSyncCalls(size_t& served);
+size_t QueuedCalls();
 
 LRESULT CALLBACK SyncWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != kSyncMessage) return ::DefWindowProcA(hwnd, message, wParam, lParam);
@@ -111,6 +112,11 @@ LRESULT CALLBACK SyncWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
   size_t served = 0;
   ServeSyncCalls(served);
   return 0;
+}
+
+size_t QueuedCalls() {
+  std::lock_guard lock(Queue().mutex);
+  return Queue().calls.size();
 }
 
 void RegisterClasses() {
@@ -144,8 +150,11 @@ void EnsureSyncWindow() {
   q.syncWindow = CreateMessageWindow(kSyncClass);
 }
 
+// The calls queued when this starts: one that a worker queues meanwhile, its previous call just
+// served, waits for the next turn, as it would had it come a moment later.
 void ServeSyncCalls(size_t& served) {
-  for (TSyncCall call; Queue().Pop(call); ++served) {
+  size_t left = QueuedCalls();
+  for (TSyncCall call; left > 0 && Queue().Pop(call); ++served, --left) {
     try {
       (*call.call)();
     } catch (...) {
