@@ -48,7 +48,42 @@ int TCommDevice::SetCommState(const TDCB& dcb) {
   static_assert(sizeof(DCB) == sizeof(TDCB), "the line record is the driver's");
   DCB record;
   std::memcpy(&record, &dcb, sizeof record);
-  return Result(::SetCommState(handle_, &record));
+  int error = Result(::SetCommState(handle_, &record));
+  bool toggle = false;
+  if (error == ERROR_NOT_SUPPORTED && record.fRtsControl == RTS_CONTROL_TOGGLE) {
+    // A driver without the toggle (Wine's) gets it from here: RTS held low, raised for each
+    // write and dropped once the write is out and the driver's queue empty.
+    record.fRtsControl = RTS_CONTROL_DISABLE;
+    error = Result(::SetCommState(handle_, &record));
+    toggle = error == 0;
+  }
+  if (error == 0) {
+    std::lock_guard lock(mutex_);
+    toggleRts_ = toggle;
+  }
+  return error;
+}
+
+void TCommDevice::RaiseRtsForWrite() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!toggleRts_) return;
+    ++writesInFlight_;
+  }
+  ::EscapeCommFunction(handle_, SETRTS);
+}
+
+void TCommDevice::DropRtsAfterWrite() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!toggleRts_ || writesInFlight_ == 0 || --writesInFlight_ > 0) return;
+  }
+  DWORD errors = 0;
+  COMSTAT status = {};
+  // Bytes still queued go out with RTS up; the next write's end drops it.
+  if (::ClearCommError(handle_, &errors, &status) && status.cbOutQue == 0) {
+    ::EscapeCommFunction(handle_, CLRRTS);
+  }
 }
 
 int TCommDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
@@ -128,14 +163,17 @@ bool TCommDevice::Finish(TOverlapped* ov, const std::shared_ptr<TOperation>& op,
     case TKind::kWrite:
       break;
   }
-  std::lock_guard lock(mutex_);
-  const auto it = operations_.find(ov);
-  // Another thread may have taken the outcome in first; the record holds it then.
-  if (it == operations_.end() || it->second != op) return true;
-  operations_.erase(it);
-  ov->InternalHigh.store(count);
-  // Last: from here the caller may free the record and its event.
-  ov->Internal.store(result);
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = operations_.find(ov);
+    // Another thread may have taken the outcome in first; the record holds it then.
+    if (it == operations_.end() || it->second != op) return true;
+    operations_.erase(it);
+    ov->InternalHigh.store(count);
+    // Last: from here the caller may free the record and its event.
+    ov->Internal.store(result);
+  }
+  if (op->kind == TKind::kWrite) DropRtsAfterWrite();
   return true;
 }
 
@@ -159,8 +197,11 @@ int TCommDevice::Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op,
     }
     return kIoPending;
   }
-  std::lock_guard lock(mutex_);
-  operations_.erase(ov);
+  {
+    std::lock_guard lock(mutex_);
+    operations_.erase(ov);
+  }
+  if (op->kind == TKind::kWrite) DropRtsAfterWrite();
   ov->InternalHigh.store(0);
   ov->Internal.store(error);
   return error;
@@ -189,6 +230,7 @@ int TCommDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done, T
   int error = 0;
   const auto op = Begin(ov, TKind::kWrite, error);
   if (!op) return error;
+  RaiseRtsForWrite();
   return Started(ov, op, ::WriteFile(handle_, buffer, count, nullptr, &op->system), done);
 }
 

@@ -60,12 +60,16 @@ class TCommDevice final : public ComDevice {
   int Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op, BOOL started,
               uint32_t* done);
   bool ReturnsAtOnce();
+  void RaiseRtsForWrite();
+  void DropRtsAfterWrite();
 
   const HANDLE handle_;
   std::mutex mutex_;  // guards operations_ and the stored settings
   std::map<const TOverlapped*, std::shared_ptr<TOperation>> operations_;
   TCommTimeouts timeouts_;
   uint32_t commMask_ = 0;
+  bool toggleRts_ = false;     // the driver has no RTS toggle: the device does it
+  unsigned writesInFlight_ = 0;
 };
 
 }  // namespace platform::win32

@@ -199,6 +199,24 @@ TEST_F(CommDeviceLink, TheModemLinesAreTheDriversOwn) {
   EXPECT_EQ(status, kMsCtsOn | kMsDsrOn | kMsRlsdOn);
 }
 
+TEST_F(CommDeviceLink, RtsToggleWorksWhereTheDriverHasNone) {
+  // Windows' own driver toggles RTS itself; Wine's refuses the setting, and the device then
+  // raises RTS for each write and drops it when the write is out.
+  TDCB dcb;
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = 19200;
+  dcb.Flags = dcb::fBinary | dcb::fRtsControlToggle;
+  dcb.ByteSize = 8;
+  dcb.XonChar = 17;
+  dcb.XoffChar = 19;
+  ASSERT_EQ(a_->SetCommState(dcb), 0);
+  Send(*a_, "toggled");
+  ASSERT_TRUE(Arrived(*b_, 7));
+  if (CanDriveInputs()) {
+    EXPECT_TRUE(WaitUntil([&] { return (Outputs(nameA_) & 0x004) == 0; })) << "RTS stays up";
+  }
+}
+
 TEST_F(CommDeviceLink, ANineBitCharacterIsAnInvalidParameter) {
   SKIP_UNDER_WINE("ByteSize 9 fails with 50 (Windows: 87)");
   TDCB dcb;
