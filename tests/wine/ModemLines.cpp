@@ -5,6 +5,10 @@
 // as the decimal TIOCM_* bits the test writes; "ptsN.out" receives the output lines (DTR, RTS)
 // each time the driver sets them, so a test can read them back. Every other descriptor and
 // request goes to the system unchanged.
+//
+// It also keeps the stage's programs away from the machine's serial ports: Wine maps COM names
+// to them by itself, and opening one changes its lines (ttyS0 is this machine's console). A path
+// that leads to an on-board, USB or ACM serial device is refused before it is opened.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -27,6 +31,21 @@ constexpr int kInputLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI;
 constexpr int kOutputLines = TIOCM_DTR | TIOCM_RTS;
 
 using IoctlFn = int (*)(int, unsigned long, ...);
+using OpenFn = int (*)(const char*, int, ...);
+using OpenAtFn = int (*)(int, const char*, int, ...);
+
+// ttyS (major 4, from minor 64), ttyUSB (188), ttyACM (166): stat follows links and opens nothing.
+bool IsSerialDevice(int dirFd, const char* path) {
+  struct stat st;
+  if (!path || fstatat(dirFd, path, &st, 0) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned maj = major(st.st_rdev);
+  return (maj == 4 && minor(st.st_rdev) >= 64) || maj == 188 || maj == 166;
+}
+
+template <typename Fn>
+Fn Next(const char* name) {
+  return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
 
 IoctlFn RealIoctl() {
   static IoctlFn real = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
@@ -102,6 +121,63 @@ int WaitForChange(int line, int mask) {
 }
 
 }  // namespace
+
+// The mode is there only when the flags ask for a new file.
+constexpr bool NeedsMode(int flags) {
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+#define VALTREX_GUARDED_OPEN(name)                                  \
+  extern "C" int name(const char* path, int flags, ...) {           \
+    mode_t mode = 0;                                                \
+    if (NeedsMode(flags)) {                                         \
+      va_list args;                                                 \
+      va_start(args, flags);                                        \
+      mode = static_cast<mode_t>(va_arg(args, int));                \
+      va_end(args);                                                 \
+    }                                                               \
+    if (IsSerialDevice(AT_FDCWD, path)) {                           \
+      errno = EACCES;                                               \
+      return -1;                                                    \
+    }                                                               \
+    static const OpenFn next = Next<OpenFn>(#name);                 \
+    return next(path, flags, mode);                                 \
+  }
+VALTREX_GUARDED_OPEN(open)
+VALTREX_GUARDED_OPEN(open64)
+
+#define VALTREX_GUARDED_OPENAT(name)                                 \
+  extern "C" int name(int dirFd, const char* path, int flags, ...) { \
+    mode_t mode = 0;                                                 \
+    if (NeedsMode(flags)) {                                          \
+      va_list args;                                                  \
+      va_start(args, flags);                                         \
+      mode = static_cast<mode_t>(va_arg(args, int));                 \
+      va_end(args);                                                  \
+    }                                                                \
+    if (IsSerialDevice(dirFd, path)) {                               \
+      errno = EACCES;                                                \
+      return -1;                                                     \
+    }                                                                \
+    static const OpenAtFn next = Next<OpenAtFn>(#name);              \
+    return next(dirFd, path, flags, mode);                           \
+  }
+VALTREX_GUARDED_OPENAT(openat)
+VALTREX_GUARDED_OPENAT(openat64)
+
+// The checked forms a fortified build calls instead.
+#define VALTREX_GUARDED_OPEN_2(name)                             \
+  extern "C" int name(const char* path, int flags) {             \
+    if (IsSerialDevice(AT_FDCWD, path)) {                        \
+      errno = EACCES;                                            \
+      return -1;                                                 \
+    }                                                            \
+    using Fn = int (*)(const char*, int);                        \
+    static const Fn next = Next<Fn>(#name);                      \
+    return next(path, flags);                                    \
+  }
+VALTREX_GUARDED_OPEN_2(__open_2)
+VALTREX_GUARDED_OPEN_2(__open64_2)
 
 extern "C" int ioctl(int fd, unsigned long request, ...) {
   va_list args;
