@@ -1,7 +1,8 @@
 // The comm driver behind the seam. Records and flags are the driver's own, so most operations
 // pass straight through; what is added here keeps the seam's promises where a driver does not
 // (Wine's among them): a read that must return at once does, a read ended by its time-out is
-// a finished read, and a comm-event wait ended by a new mask has ended without events.
+// a finished read, a comm-event wait ended by a new mask has ended without events, and RTS is
+// raised around each transmission where the driver has no toggle of its own.
 #include "platform/win32/CommDevice.h"
 
 #include <cstring>
