@@ -14,6 +14,19 @@ function(valtrex_test name)
   target_compile_options(${name} PRIVATE -Wall -Wextra -Wpedantic -Werror)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(WIN32)
+    # Cross-built: the Wine stage runs the programs listed in windows-tests.txt, each with its
+    # time-out.
+    set_property(GLOBAL APPEND PROPERTY VALTREX_WINDOWS_TESTS "$<TARGET_FILE:${name}> ${T_TIMEOUT}")
+  else()
+    gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
+endfunction()
+
+# The list of the Windows test programs and their time-outs, one a line.
+function(valtrex_write_windows_test_list)
+  get_property(tests GLOBAL PROPERTY VALTREX_WINDOWS_TESTS)
+  list(JOIN tests "\n" lines)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/windows-tests.txt CONTENT "${lines}\n")
 endfunction()

@@ -1,8 +1,9 @@
 #include "platform/Application.h"
 
-#include <cstdio>
 #include <mutex>
 #include <utility>
+
+#include "platform/ReportUnhandled.h"
 
 namespace platform {
 namespace {
@@ -17,13 +18,13 @@ ExceptionHandler& CurrentHandler() {
   return handler;
 }
 
-void WriteToStderr(std::exception_ptr error) {
+void ReportByDefault(std::exception_ptr error) {
   try {
     if (error) std::rethrow_exception(error);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    ReportUnhandled(e.what());
   } catch (...) {
-    std::fprintf(stderr, "Unknown exception\n");
+    ReportUnhandled("Unknown exception");
   }
 }
 
@@ -44,7 +45,7 @@ void HandleException(std::exception_ptr error) {
   if (handler) {
     handler(error);
   } else {
-    WriteToStderr(error);
+    ReportByDefault(error);
   }
 }
 

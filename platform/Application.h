@@ -1,8 +1,8 @@
 #pragma once
 // The application's exception handler: where a failure goes that has no caller left to catch
 // it (a port opened while its form is loaded, a handler raising inside a window procedure).
-// The window layer installs a handler that shows the message box; until then the message is
-// written to standard error.
+// The window layer installs a handler that shows the message box; until then the message goes
+// to standard error (a Windows program without a console shows it in a box).
 
 #include <exception>
 #include <functional>

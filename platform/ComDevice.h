@@ -5,11 +5,11 @@
 // error flags, modem lines and comm events. The serial component is written against this
 // interface only; platform/posix realises it on termios, platform/fake records it for tests.
 //
-// Every operation returns 0 on success or the platform's error value (an errno value here).
-// An overlapped operation that has started but not finished returns kIoPending.
+// Every operation returns 0 on success or the platform's error value (errno's on Linux, the
+// system's last-error values on Windows). An overlapped operation that has started but not
+// finished returns kIoPending.
 
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,9 +19,14 @@
 
 namespace platform {
 
-// Error values beside errno's own: an overlapped operation still in flight.
-inline constexpr int kIoPending = EINPROGRESS;  // the operation continues in the background
-inline constexpr int kIoIncomplete = EALREADY;  // its result is not there yet
+// The platform's error values that callers meet by name.
+extern const int kIoPending;           // the operation continues in the background
+extern const int kIoIncomplete;        // its result is not there yet
+extern const int kOperationAborted;    // a cancel or a purge ended it
+extern const int kInvalidHandleError;  // an operation on the invalid handle
+
+// The calling thread's last system error: what a failed wait leaves behind.
+int LastSystemError();
 
 inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
@@ -183,11 +188,11 @@ class ComDevice {
 // How a port gets its device: by name, giving the device or null with `error` set.
 using ComDeviceOpener = std::function<std::unique_ptr<ComDevice>(const std::string& name, int& error)>;
 
-// The operating system's devices (platform/posix on Linux).
+// The operating system's devices (platform/posix on Linux, platform/win32 on Windows).
 std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error);
 
-// The device behind the invalid handle: every operation fails with EBADF, so operations on a
-// closed port fail as the driver would fail them.
+// The device behind the invalid handle: every operation fails with kInvalidHandleError, so
+// operations on a closed port fail as the driver would fail them.
 ComDevice& InvalidComDevice();
 
 }  // namespace platform

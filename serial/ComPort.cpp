@@ -967,7 +967,8 @@ void TCustomComPort::WaitForEvent(TComEvents& events, platform::TEvent* stopEven
         waitOn, timeout < 0 ? platform::kInfinite : static_cast<uint32_t>(timeout));
     const bool ok = r == platform::kWaitObject0 || r == platform::kWaitTimeout ||
                     (stopEvent && r == platform::kWaitObject0 + 1);
-    error = ok ? 0 : (errno != 0 ? errno : EIO);
+    const int waitError = ok ? 0 : platform::LastSystemError();
+    error = ok ? 0 : (waitError != 0 ? waitError : EIO);
     // Clearing the mask ends a wait still pending; the cancel makes sure the device has let go.
     device.SetCommMask(0);
     device.CancelIo(&ov);

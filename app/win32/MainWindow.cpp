@@ -296,6 +296,8 @@ void TMainWindow::BuildWidgets() {
           SendMessageA(b.window, TBM_SETLINESIZE, 0, bar.LineSize());
           SendMessageA(b.window, TBM_SETPAGESIZE, 0, bar.PageSize());
           SendMessageA(b.window, TBM_SETPOS, TRUE, bar.Position());
+          // The whole control is drawn again: some trackbars leave the old thumb behind.
+          InvalidateRect(b.window, nullptr, TRUE);
           ShowState(b.window, b.control);
         };
         break;

@@ -46,7 +46,7 @@ TEST(Transfer, AClosedPortFailsEachOperationWithItsOwnCode) {
   for (const auto& c : cases) {
     const EComPort e = Raised(c.op);
     EXPECT_EQ(e.ErrorCode(), c.code) << c.name;
-    EXPECT_EQ(e.SystemErrorCode(), EBADF) << c.name;
+    EXPECT_EQ(e.SystemErrorCode(), platform::kInvalidHandleError) << c.name;
   }
   EXPECT_TRUE(f.line->Calls().empty());
   EXPECT_FALSE(f.port.Connected());

@@ -231,7 +231,7 @@ TEST(Buttons, CommandOnAClosedPortRaisesOnceAndSkipsUnit03) {
     FAIL() << "no error";
   } catch (const serial::EComPort& e) {
     EXPECT_EQ(e.ErrorCode(), serial::ecode::kWriteFile);
-    EXPECT_EQ(e.SystemErrorCode(), EBADF);
+    EXPECT_EQ(e.SystemErrorCode(), platform::kInvalidHandleError);
   }
   EXPECT_EQ(rig.line->Written(), "");
 }

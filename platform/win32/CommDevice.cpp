@@ -1,0 +1,369 @@
+// The comm driver behind the seam. Records and flags are the driver's own, so most operations
+// pass straight through; what is added here keeps the seam's promises where a driver does not
+// (Wine's among them): a read that must return at once does, a read ended by its time-out is
+// a finished read, a comm-event wait ended by a new mask has ended without events, and RTS is
+// raised around each transmission where the driver has no toggle of its own.
+#include "platform/win32/CommDevice.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace platform::win32 {
+namespace {
+
+int LastError() {
+  return static_cast<int>(GetLastError());
+}
+
+int Result(BOOL ok) {
+  return ok ? 0 : LastError();
+}
+
+}  // namespace
+
+TCommDevice::~TCommDevice() {
+  // A caller that still had operations running gets them back ended, never hanging: a new mask
+  // ends a comm-event wait (cancelling one is not reliable everywhere), a cancel the transfers.
+  std::vector<std::pair<TOverlapped*, std::shared_ptr<TOperation>>> running;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [ov, op] : operations_) {
+      op->maskChanged = op->kind == TKind::kEventWait;
+      running.emplace_back(const_cast<TOverlapped*>(ov), op);
+    }
+  }
+  if (!running.empty()) {
+    ::SetCommMask(handle_, 0);
+    ::CancelIoEx(handle_, nullptr);
+    for (auto& [ov, op] : running) Finish(ov, op, true);
+  }
+  CloseHandle(handle_);
+}
+
+int TCommDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
+  return Result(::SetupComm(handle_, inQueue, outQueue));
+}
+
+int TCommDevice::SetCommState(const TDCB& dcb) {
+  static_assert(sizeof(DCB) == sizeof(TDCB), "the line record is the driver's");
+  DCB record;
+  std::memcpy(&record, &dcb, sizeof record);
+  int error = Result(::SetCommState(handle_, &record));
+  bool toggle = false;
+  if (error == ERROR_NOT_SUPPORTED && record.fRtsControl == RTS_CONTROL_TOGGLE) {
+    // A driver without the toggle (Wine's) gets it from here: RTS held low, raised for each
+    // write and dropped once the write is out and the driver's queue empty.
+    record.fRtsControl = RTS_CONTROL_DISABLE;
+    error = Result(::SetCommState(handle_, &record));
+    toggle = error == 0;
+  }
+  if (error == 0) {
+    std::lock_guard lock(mutex_);
+    toggleRts_ = toggle;
+  }
+  return error;
+}
+
+void TCommDevice::RaiseRtsForWrite() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!toggleRts_) return;
+    ++writesInFlight_;
+  }
+  ::EscapeCommFunction(handle_, SETRTS);
+}
+
+void TCommDevice::DropRtsAfterWrite() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!toggleRts_ || writesInFlight_ == 0 || --writesInFlight_ > 0) return;
+  }
+  DWORD errors = 0;
+  COMSTAT status = {};
+  // Bytes still queued go out with RTS up; the next write's end drops it.
+  if (::ClearCommError(handle_, &errors, &status) && status.cbOutQue == 0) {
+    ::EscapeCommFunction(handle_, CLRRTS);
+  }
+}
+
+int TCommDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
+  COMMTIMEOUTS record;
+  record.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
+  record.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutMultiplier;
+  record.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
+  record.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
+  record.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
+  const int error = Result(::SetCommTimeouts(handle_, &record));
+  if (error == 0) {
+    std::lock_guard lock(mutex_);
+    timeouts_ = timeouts;
+  }
+  return error;
+}
+
+bool TCommDevice::ReturnsAtOnce() {
+  std::lock_guard lock(mutex_);
+  return timeouts_.ReadIntervalTimeout == kMaxDword && timeouts_.ReadTotalTimeoutMultiplier == 0 &&
+         timeouts_.ReadTotalTimeoutConstant == 0;
+}
+
+std::shared_ptr<TCommDevice::TOperation> TCommDevice::Begin(TOverlapped* ov, TKind kind,
+                                                             int& error) {
+  std::lock_guard lock(mutex_);
+  if (const auto it = operations_.find(ov); it != operations_.end()) {
+    // A record holds one operation at a time; one whose end nobody asked for yet is taken in.
+    const std::shared_ptr<TOperation> earlier = it->second;
+    DWORD unused = 0;
+    if (!::GetOverlappedResult(handle_, &earlier->system, &unused, FALSE) &&
+        GetLastError() == ERROR_IO_INCOMPLETE) {
+      error = ERROR_INVALID_PARAMETER;
+      return nullptr;
+    }
+  }
+  auto op = std::make_shared<TOperation>();
+  op->kind = kind;
+  HANDLE event = ov->hEvent ? EventHandle(ov->hEvent->Handle()) : nullptr;
+  if (!event) {
+    op->ownEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!op->ownEvent) {
+      error = LastError();
+      return nullptr;
+    }
+    event = op->ownEvent;
+  }
+  ResetEvent(event);
+  op->system.hEvent = event;
+  ov->InternalHigh.store(0);
+  ov->Internal.store(kIoPending);
+  operations_[ov] = op;
+  error = 0;
+  return op;
+}
+
+bool TCommDevice::Finish(TOverlapped* ov, const std::shared_ptr<TOperation>& op, bool wait) {
+  DWORD count = 0;
+  const BOOL ok = ::GetOverlappedResult(handle_, &op->system, &count, wait ? TRUE : FALSE);
+  int result = ok ? 0 : LastError();
+  if (!ok && result == ERROR_IO_INCOMPLETE) return false;
+  switch (op->kind) {
+    case TKind::kRead:
+      // A read that its time-outs end has finished with what it read; so has one that had to
+      // return at once and was ended here.
+      if (result == ERROR_TIMEOUT || (op->endedAtOnce && result == ERROR_OPERATION_ABORTED)) {
+        result = 0;
+      }
+      break;
+    case TKind::kEventWait:
+      if (op->maskChanged && result == ERROR_OPERATION_ABORTED) {
+        result = 0;
+        op->eventMask = 0;
+      }
+      if (op->maskOut) *op->maskOut = result == 0 ? op->eventMask : 0;
+      break;
+    case TKind::kWrite:
+      break;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = operations_.find(ov);
+    // Another thread may have taken the outcome in first; the record holds it then.
+    if (it == operations_.end() || it->second != op) return true;
+    operations_.erase(it);
+    ov->InternalHigh.store(count);
+    // Last: from here the caller may free the record and its event.
+    ov->Internal.store(result);
+  }
+  if (op->kind == TKind::kWrite) DropRtsAfterWrite();
+  return true;
+}
+
+int TCommDevice::Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op, BOOL started,
+                         uint32_t* done) {
+  const int error = started ? 0 : LastError();
+  if (started || error == ERROR_IO_PENDING) {
+    if (!started && op->kind == TKind::kRead && ReturnsAtOnce()) {
+      // The read must come back at once with what is queued; a driver that left it pending
+      // has nothing queued (or only what arrives before the cancel, which the read keeps).
+      op->endedAtOnce = true;
+      ::CancelIoEx(handle_, &op->system);
+      Finish(ov, op, true);
+      if (done) *done = ov->InternalHigh.load();
+      return ov->Internal.load();
+    }
+    // One that completed at once has its outcome there already; waiting for it takes nothing.
+    if (Finish(ov, op, started != FALSE)) {
+      if (done) *done = ov->InternalHigh.load();
+      return ov->Internal.load();
+    }
+    return kIoPending;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    operations_.erase(ov);
+  }
+  if (op->kind == TKind::kWrite) DropRtsAfterWrite();
+  ov->InternalHigh.store(0);
+  ov->Internal.store(error);
+  return error;
+}
+
+int TCommDevice::ReadFile(void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) {
+  if (done) *done = 0;
+  if (!ov) {
+    TOverlapped local;
+    const int result = ReadFile(buffer, count, done, &local);
+    return result == kIoPending ? GetOverlappedResult(&local, done, true) : result;
+  }
+  int error = 0;
+  const auto op = Begin(ov, TKind::kRead, error);
+  if (!op) return error;
+  return Started(ov, op, ::ReadFile(handle_, buffer, count, nullptr, &op->system), done);
+}
+
+int TCommDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) {
+  if (done) *done = 0;
+  if (!ov) {
+    TOverlapped local;
+    const int result = WriteFile(buffer, count, done, &local);
+    return result == kIoPending ? GetOverlappedResult(&local, done, true) : result;
+  }
+  int error = 0;
+  const auto op = Begin(ov, TKind::kWrite, error);
+  if (!op) return error;
+  RaiseRtsForWrite();
+  return Started(ov, op, ::WriteFile(handle_, buffer, count, nullptr, &op->system), done);
+}
+
+int TCommDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
+  if (!ov) {
+    TOverlapped local;
+    const int result = WaitCommEvent(mask, &local);
+    return result == kIoPending ? GetOverlappedResult(&local, nullptr, true) : result;
+  }
+  int error = 0;
+  const auto op = Begin(ov, TKind::kEventWait, error);
+  if (!op) return error;
+  op->maskOut = mask;
+  if (mask) *mask = 0;
+  return Started(ov, op, ::WaitCommEvent(handle_, &op->eventMask, &op->system), nullptr);
+}
+
+int TCommDevice::GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) {
+  if (done) *done = 0;
+  if (!ov) return ERROR_INVALID_PARAMETER;
+  std::shared_ptr<TOperation> op;
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto it = operations_.find(ov); it != operations_.end()) op = it->second;
+  }
+  // A record no operation used, or one whose outcome is in, answers by itself.
+  if (op && !Finish(ov, op, wait)) return kIoIncomplete;
+  if (done) *done = ov->InternalHigh.load();
+  return ov->Internal.load();
+}
+
+int TCommDevice::CancelIo(TOverlapped* ov) {
+  if (!ov) return ERROR_INVALID_PARAMETER;
+  std::shared_ptr<TOperation> op;
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = operations_.find(ov);
+    if (it == operations_.end()) return 0;
+    op = it->second;
+    if (op->kind == TKind::kEventWait) op->maskChanged = true;
+  }
+  // A comm-event wait ends when the mask is set again (a cancel of one may never complete);
+  // the same mask keeps what the port asked for.
+  if (op->kind == TKind::kEventWait) {
+    uint32_t mask = 0;
+    {
+      std::lock_guard lock(mutex_);
+      mask = commMask_;
+    }
+    ::SetCommMask(handle_, mask);
+  } else {
+    ::CancelIoEx(handle_, &op->system);
+  }
+  Finish(ov, op, true);
+  return 0;
+}
+
+int TCommDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
+  DWORD flags = 0;
+  COMSTAT status = {};
+  if (!::ClearCommError(handle_, &flags, &status)) return LastError();
+  if (errors) *errors = flags;
+  if (stat) {
+    stat->Flags = (status.fCtsHold ? 0x01u : 0u) | (status.fDsrHold ? 0x02u : 0u) |
+                  (status.fRlsdHold ? 0x04u : 0u) | (status.fXoffHold ? 0x08u : 0u) |
+                  (status.fXoffSent ? 0x10u : 0u) | (status.fEof ? 0x20u : 0u) |
+                  (status.fTxim ? 0x40u : 0u);
+    stat->cbInQue = status.cbInQue;
+    stat->cbOutQue = status.cbOutQue;
+  }
+  return 0;
+}
+
+int TCommDevice::PurgeComm(uint32_t flags) {
+  return Result(::PurgeComm(handle_, flags));
+}
+
+int TCommDevice::EscapeCommFunction(uint32_t function) {
+  return Result(::EscapeCommFunction(handle_, function));
+}
+
+int TCommDevice::GetCommModemStatus(uint32_t* status) {
+  DWORD lines = 0;
+  if (!::GetCommModemStatus(handle_, &lines)) return LastError();
+  if (status) *status = lines;
+  return 0;
+}
+
+int TCommDevice::TransmitCommChar(char c) {
+  return Result(::TransmitCommChar(handle_, c));
+}
+
+int TCommDevice::SetCommMask(uint32_t mask) {
+  {
+    std::lock_guard lock(mutex_);
+    commMask_ = mask;
+    for (auto& [ov, op] : operations_) {
+      if (op->kind == TKind::kEventWait) op->maskChanged = true;
+    }
+  }
+  return Result(::SetCommMask(handle_, mask));
+}
+
+}  // namespace platform::win32
+
+namespace platform {
+
+std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
+  // The system takes a path only up to its first NUL: a name holding one would open another
+  // device than the one named.
+  if (name.empty() || name.find('\0') != std::string::npos) {
+    error = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  // The device namespace takes every port name, COM10 and above included.
+  const std::string path = "\\\\.\\" + name;
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = static_cast<int>(GetLastError());
+    return nullptr;
+  }
+  // A device that has no line state is no serial port.
+  DCB probe = {};
+  probe.DCBlength = sizeof probe;
+  if (!GetCommState(handle, &probe)) {
+    error = static_cast<int>(GetLastError());
+    CloseHandle(handle);
+    return nullptr;
+  }
+  error = 0;
+  return std::make_unique<win32::TCommDevice>(handle);
+}
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+#pragma once
+// One open comm device behind the ComDevice seam: the seam's operations are the driver's own, so
+// this is mostly a mapping of records and error values. The caller's overlapped record is not the
+// system's: each operation in flight has a system record of its own here, found by the caller's,
+// and the caller's record takes the outcome once the operation is asked about (or cancelled).
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/ComDevice.h"
+#include "platform/win32/Windows.h"
+
+namespace platform::win32 {
+
+class TCommDevice final : public ComDevice {
+ public:
+  explicit TCommDevice(HANDLE handle) : handle_(handle) {}
+  ~TCommDevice() override;
+  TCommDevice(const TCommDevice&) = delete;
+  TCommDevice& operator=(const TCommDevice&) = delete;
+
+  int SetupComm(uint32_t inQueue, uint32_t outQueue) override;
+  int SetCommState(const TDCB& dcb) override;
+  int SetCommTimeouts(const TCommTimeouts& timeouts) override;
+  int ReadFile(void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) override;
+  int WriteFile(const void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) override;
+  int GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) override;
+  int CancelIo(TOverlapped* ov) override;
+  int ClearCommError(uint32_t* errors, TComStat* stat) override;
+  int PurgeComm(uint32_t flags) override;
+  int EscapeCommFunction(uint32_t function) override;
+  int GetCommModemStatus(uint32_t* status) override;
+  int TransmitCommChar(char c) override;
+  int SetCommMask(uint32_t mask) override;
+  int WaitCommEvent(uint32_t* mask, TOverlapped* ov) override;
+
+ private:
+  enum class TKind { kRead, kWrite, kEventWait };
+  // The system's side of one operation in flight.
+  struct TOperation {
+    OVERLAPPED system{};
+    HANDLE ownEvent = nullptr;  // for a caller's record without an event
+    TKind kind = TKind::kRead;
+    DWORD eventMask = 0;        // what a comm-event wait saw
+    uint32_t* maskOut = nullptr;
+    bool maskChanged = false;   // a SetCommMask came while the wait was pending
+    bool endedAtOnce = false;   // a read that had to return at once, ended here
+    ~TOperation() {
+      if (ownEvent) CloseHandle(ownEvent);
+    }
+  };
+
+  std::shared_ptr<TOperation> Begin(TOverlapped* ov, TKind kind, int& error);
+  // Takes the outcome of a started operation into the caller's record, or leaves it running
+  // (false) when `wait` is false and it has not ended.
+  bool Finish(TOverlapped* ov, const std::shared_ptr<TOperation>& op, bool wait);
+  // What the start of an operation gives the caller.
+  int Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op, BOOL started,
+              uint32_t* done);
+  bool ReturnsAtOnce();
+  void RaiseRtsForWrite();
+  void DropRtsAfterWrite();
+
+  const HANDLE handle_;
+  std::mutex mutex_;  // guards operations_ and the stored settings
+  std::map<const TOverlapped*, std::shared_ptr<TOperation>> operations_;
+  TCommTimeouts timeouts_;
+  uint32_t commMask_ = 0;
+  bool toggleRts_ = false;     // the driver has no RTS toggle: the device does it
+  unsigned writesInFlight_ = 0;
+};
+
+}  // namespace platform::win32

@@ -1,0 +1,62 @@
+#include "platform/Thread.h"
+
+#include "platform/MessageLoop.h"
+#include "platform/win32/Windows.h"
+
+namespace platform {
+
+TThread::TThread() = default;
+
+TThread::~TThread() {
+  // The overriding class has waited already; this only reclaims the thread itself.
+  if (thread_.joinable()) {
+    if (IsCurrentThread()) {
+      thread_.detach();
+    } else {
+      thread_.join();
+    }
+  }
+}
+
+void TThread::Start() {
+  if (thread_.joinable()) return;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void TThread::Run() {
+  id_ = std::this_thread::get_id();
+  ApplyLevel();
+  try {
+    Execute();
+  } catch (...) {
+    fatal_ = std::current_exception();
+  }
+  finished_ = true;
+  done_.Set();
+}
+
+void TThread::SetLevel(TThreadLevel level) {
+  level_ = level;
+  if (IsCurrentThread()) ApplyLevel();
+}
+
+// The framework's levels are the system's thread priorities, one for one.
+void TThread::ApplyLevel() {
+  static constexpr int kPriority[] = {
+      THREAD_PRIORITY_IDLE,   THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL,
+      THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
+      THREAD_PRIORITY_TIME_CRITICAL};
+  SetThreadPriority(GetCurrentThread(), kPriority[static_cast<int>(level_)]);
+}
+
+void TThread::WaitFor() {
+  if (!thread_.joinable() || IsCurrentThread()) return;
+  if (IsMainThread()) {
+    WaitServingMessages(done_);
+  } else {
+    WaitForSingleObject(done_, kInfinite);
+  }
+  thread_.join();
+}
+
+}  // namespace platform
