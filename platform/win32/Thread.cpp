@@ -1,44 +1,9 @@
+// The framework thread's priority levels on Windows.
 #include "platform/Thread.h"
 
-#include "platform/MessageLoop.h"
 #include "platform/win32/Windows.h"
 
 namespace platform {
-
-TThread::TThread() = default;
-
-TThread::~TThread() {
-  // The overriding class has waited already; this only reclaims the thread itself.
-  if (thread_.joinable()) {
-    if (IsCurrentThread()) {
-      thread_.detach();
-    } else {
-      thread_.join();
-    }
-  }
-}
-
-void TThread::Start() {
-  if (thread_.joinable()) return;
-  thread_ = std::thread([this] { Run(); });
-}
-
-void TThread::Run() {
-  id_ = std::this_thread::get_id();
-  ApplyLevel();
-  try {
-    Execute();
-  } catch (...) {
-    fatal_ = std::current_exception();
-  }
-  finished_ = true;
-  done_.Set();
-}
-
-void TThread::SetLevel(TThreadLevel level) {
-  level_ = level;
-  if (IsCurrentThread()) ApplyLevel();
-}
 
 // The framework's levels are the system's thread priorities, one for one.
 void TThread::ApplyLevel() {
@@ -47,16 +12,6 @@ void TThread::ApplyLevel() {
       THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
       THREAD_PRIORITY_TIME_CRITICAL};
   SetThreadPriority(GetCurrentThread(), kPriority[static_cast<int>(level_)]);
-}
-
-void TThread::WaitFor() {
-  if (!thread_.joinable() || IsCurrentThread()) return;
-  if (IsMainThread()) {
-    WaitServingMessages(done_);
-  } else {
-    WaitForSingleObject(done_, kInfinite);
-  }
-  thread_.join();
 }
 
 }  // namespace platform
