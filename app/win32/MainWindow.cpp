@@ -11,6 +11,7 @@
 
 #include "app/Edge.h"
 #include "app/Layout.h"
+#include "app/PortList.h"
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
 
@@ -98,6 +99,29 @@ std::string WindowText(HWND window) {
 
 void SetText(HWND window, const std::string& text) {
   if (WindowText(window) != text) SetWindowTextA(window, text.c_str());
+}
+
+// The drop-down's entries, the text left as it was (the operator's typing is not an entry). The
+// list may be wider than the box so that a long name reads whole. A standard combo box has no
+// tool tip per entry, so the descriptions are not shown here.
+void ShowPortList(HWND combo, const std::vector<TPortListEntry>& entries) {
+  const std::string text = WindowText(combo);
+  SendMessageA(combo, CB_RESETCONTENT, 0, 0);
+  RECT box{};
+  GetWindowRect(combo, &box);
+  LONG widest = box.right - box.left;
+  const HDC dc = GetDC(combo);
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(combo, WM_GETFONT, 0, 0)));
+  for (const TPortListEntry& entry : entries) {
+    SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Name.c_str()));
+    SIZE size{};
+    GetTextExtentPoint32A(dc, entry.Name.c_str(), static_cast<int>(entry.Name.size()), &size);
+    widest = std::max(widest, size.cx + 2 * GetSystemMetrics(SM_CXVSCROLL));
+  }
+  SelectObject(dc, old);
+  ReleaseDC(combo, dc);
+  SendMessageA(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest), 0);
+  SetText(combo, text);
 }
 
 void ShowState(HWND window, const TControl& control) {
@@ -353,11 +377,12 @@ void TMainWindow::BuildWidgets() {
                 SendMessageA(b.window, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
             shown.push_back(std::move(text));
           }
-          if (shown != combo.Items()) {
-            SendMessageA(b.window, CB_RESETCONTENT, 0, 0);
-            for (const std::string& item : combo.Items()) {
-              SendMessageA(b.window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-            }
+          // The ports found when the list last opened follow the layout's names and stay.
+          const auto& items = combo.Items();
+          if (shown.size() < items.size() || !std::equal(items.begin(), items.end(), shown.begin())) {
+            std::vector<TPortListEntry> entries;
+            for (const std::string& item : items) entries.push_back({item, {}});
+            ShowPortList(b.window, entries);
           }
           SetText(b.window, combo.Text());
           ShowState(b.window, b.control);
@@ -482,6 +507,11 @@ intptr_t TMainWindow::Handle(THandle target, unsigned message, uintptr_t wParam,
           AtEdge([&] { dynamic_cast<TButton&>(b->control).Click(); });
         } else if (b->item.kind == TControlKind::ComboBox && code == CBN_EDITCHANGE) {
           AtEdge([&] { dynamic_cast<TComboBox&>(b->control).OperatorText(WindowText(b->window)); });
+        } else if (b->item.kind == TControlKind::ComboBox && code == CBN_DROPDOWN) {
+          // Read as the list opens, never on a timer: an adapter plugged in since is there.
+          AtEdge([&] {
+            ShowPortList(b->window, ReadPortList(dynamic_cast<TComboBox&>(b->control).Items()));
+          });
         } else if (b->item.kind == TControlKind::ComboBox && code == CBN_SELCHANGE) {
           const auto index = SendMessageA(b->window, CB_GETCURSEL, 0, 0);
           if (index != CB_ERR) {
