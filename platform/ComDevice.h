@@ -186,7 +186,8 @@ class ComDevice {
 };
 
 // How a port gets its device: by name, giving the device or null with `error` set.
-using ComDeviceOpener = std::function<std::unique_ptr<ComDevice>(const std::string& name, int& error)>;
+using ComDeviceOpener =
+    std::function<std::unique_ptr<ComDevice>(const std::string& name, int& error)>;
 
 // The operating system's devices (platform/posix on Linux, platform/win32 on Windows).
 std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error);

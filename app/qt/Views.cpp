@@ -1,7 +1,7 @@
 #include "app/qt/Views.h"
 
-#include <QApplication>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
@@ -317,7 +317,8 @@ void TComboBoxView::ShowEntries(const std::vector<app::TPortListEntry>& entries)
   for (const app::TPortListEntry& entry : entries) {
     addItem(FromText(entry.Name));
     if (!entry.ToolTip.empty()) setItemData(count() - 1, FromText(entry.ToolTip), Qt::ToolTipRole);
-    widest = std::max(widest, metrics.horizontalAdvance(FromText(entry.Name)) + 2 * kComboItemHeight);
+    widest =
+        std::max(widest, metrics.horizontalAdvance(FromText(entry.Name)) + 2 * kComboItemHeight);
   }
   view()->setMinimumWidth(widest);
   layoutItems_ = control_.Items();

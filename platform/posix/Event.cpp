@@ -16,7 +16,8 @@
 namespace platform {
 
 TEvent::TEvent(bool manualReset, bool initialState)
-    : manualReset_(manualReset), handle_(eventfd(initialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    : manualReset_(manualReset),
+      handle_(eventfd(initialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (handle_ < 0) throw std::runtime_error("eventfd failed");
 }
 

@@ -139,8 +139,8 @@ uint32_t TTermiosDevice::WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
       // Seen here under the lock, the completion has set its event already, and the last poll
       // found no stop: the wait below would only confirm that. A signal it would consume is
       // left to it.
-      if (!polled.failed && !polled.stopped && ov.Internal.load() != kIoPending &&
-          ov.hEvent && ov.hEvent->ManualReset()) {
+      if (!polled.failed && !polled.stopped && ov.Internal.load() != kIoPending && ov.hEvent &&
+          ov.hEvent->ManualReset()) {
         return kWaitObject0 + 1;
       }
     }

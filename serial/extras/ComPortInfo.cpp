@@ -12,14 +12,26 @@ std::string TComPortInfo::Description() const {
     text += part;
   };
   switch (Kind) {
-    case pkOnBoard: add("on-board serial port"); break;
-    case pkUsb: add("USB serial adapter"); break;
-    case pkAcm: add("USB modem device"); break;
-    case pkPlatform: add("serial port"); break;
-    case pkVirtual: add("virtual port"); break;
+    case pkOnBoard:
+      add("on-board serial port");
+      break;
+    case pkUsb:
+      add("USB serial adapter");
+      break;
+    case pkAcm:
+      add("USB modem device");
+      break;
+    case pkPlatform:
+      add("serial port");
+      break;
+    case pkVirtual:
+      add("virtual port");
+      break;
   }
   if (!Manufacturer.empty() || !Product.empty()) {
-    text = Manufacturer.empty() ? Product : Product.empty() ? Manufacturer : Manufacturer + " " + Product;
+    text = Manufacturer.empty() ? Product
+           : Product.empty()    ? Manufacturer
+                                : Manufacturer + " " + Product;
   }
   add(Device);
   add(Driver);

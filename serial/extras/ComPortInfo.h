@@ -15,17 +15,17 @@ namespace serial {
 enum TComPortKind { pkOnBoard, pkUsb, pkAcm, pkPlatform, pkVirtual };
 
 struct TComPortInfo {
-  std::string Name;          // what SetPort and the panel's port box accept
-  std::string Device;        // the device file, "/dev/ttyUSB0"; a virtual port's link target
+  std::string Name;    // what SetPort and the panel's port box accept
+  std::string Device;  // the device file, "/dev/ttyUSB0"; a virtual port's link target
   TComPortKind Kind = pkOnBoard;
-  std::string Driver;        // the kernel driver's name, "ftdi_sio", "cdc_acm", "serial8250"
-  bool HasUsbIds = false;    // whether the two ids below were read
+  std::string Driver;      // the kernel driver's name, "ftdi_sio", "cdc_acm", "serial8250"
+  bool HasUsbIds = false;  // whether the two ids below were read
   std::uint16_t VendorId = 0;
   std::uint16_t ProductId = 0;
   std::string Manufacturer;  // the USB device's own strings, empty where it has none
   std::string Product;
   std::string SerialNumber;
-  std::string ById;          // its stable "/dev/serial/by-id/..." name, empty where none
+  std::string ById;  // its stable "/dev/serial/by-id/..." name, empty where none
 
   // One line for a tool tip or a list: what is known of it, in words.
   std::string Description() const;

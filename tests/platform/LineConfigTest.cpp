@@ -302,10 +302,18 @@ TEST(ReceiveDecoder, Marks) {
       {"bad NUL with checking", check, Bytes({0xFF, 0, 0}), Bytes({0}), 1, 0},
       {"NUL discarded", noNull, Bytes({0, 'a', 0}), Bytes({'a'}), 0, 0},
       {"replaced NUL kept", {true, true, 0, true}, Bytes({0xFF, 0, 'z', 0}), Bytes({0}), 1, 0},
-      {"unmarked: all data", {true, true, '?', false, false}, Bytes({0xFF, 0, 0, 0xFF, 0xFF}),
-       Bytes({0xFF, 0, 0, 0xFF, 0xFF}), 0, 0},
-      {"unmarked: NULs discarded", {false, false, 0, true, false}, Bytes({0xFF, 0, 'a'}),
-       Bytes({0xFF, 'a'}), 0, 0},
+      {"unmarked: all data",
+       {true, true, '?', false, false},
+       Bytes({0xFF, 0, 0, 0xFF, 0xFF}),
+       Bytes({0xFF, 0, 0, 0xFF, 0xFF}),
+       0,
+       0},
+      {"unmarked: NULs discarded",
+       {false, false, 0, true, false},
+       Bytes({0xFF, 0, 'a'}),
+       Bytes({0xFF, 'a'}),
+       0,
+       0},
   };
   for (const Row& row : rows) {
     TReceiveDecoder decoder;

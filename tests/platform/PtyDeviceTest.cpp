@@ -567,7 +567,8 @@ TEST_F(PtyDevice, TheInputCountIsWhatAReadHandsOver) {
 }
 
 TEST_F(PtyDevice, LineControlWithoutModemLinesSucceedsWithoutEffect) {
-  for (uint32_t code : {kSetDtr, kClrDtr, kSetRts, kClrRts, kSetBreak, kClrBreak, kSetXoff, kSetXon}) {
+  for (uint32_t code :
+       {kSetDtr, kClrDtr, kSetRts, kClrRts, kSetBreak, kClrBreak, kSetXoff, kSetXon}) {
     EXPECT_EQ(device->EscapeCommFunction(code), 0) << code;
   }
   EXPECT_EQ(device->EscapeCommFunction(7), EINVAL);

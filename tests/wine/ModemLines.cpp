@@ -127,21 +127,21 @@ constexpr bool NeedsMode(int flags) {
   return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
 }
 
-#define VALTREX_GUARDED_OPEN(name)                                  \
-  extern "C" int name(const char* path, int flags, ...) {           \
-    mode_t mode = 0;                                                \
-    if (NeedsMode(flags)) {                                         \
-      va_list args;                                                 \
-      va_start(args, flags);                                        \
-      mode = static_cast<mode_t>(va_arg(args, int));                \
-      va_end(args);                                                 \
-    }                                                               \
-    if (IsSerialDevice(AT_FDCWD, path)) {                           \
-      errno = EACCES;                                               \
-      return -1;                                                    \
-    }                                                               \
-    static const OpenFn next = Next<OpenFn>(#name);                 \
-    return next(path, flags, mode);                                 \
+#define VALTREX_GUARDED_OPEN(name)                        \
+  extern "C" int name(const char* path, int flags, ...) { \
+    mode_t mode = 0;                                      \
+    if (NeedsMode(flags)) {                               \
+      va_list args;                                       \
+      va_start(args, flags);                              \
+      mode = static_cast<mode_t>(va_arg(args, int));      \
+      va_end(args);                                       \
+    }                                                     \
+    if (IsSerialDevice(AT_FDCWD, path)) {                 \
+      errno = EACCES;                                     \
+      return -1;                                          \
+    }                                                     \
+    static const OpenFn next = Next<OpenFn>(#name);       \
+    return next(path, flags, mode);                       \
   }
 VALTREX_GUARDED_OPEN(open)
 VALTREX_GUARDED_OPEN(open64)
@@ -166,15 +166,15 @@ VALTREX_GUARDED_OPENAT(openat)
 VALTREX_GUARDED_OPENAT(openat64)
 
 // The checked forms a fortified build calls instead.
-#define VALTREX_GUARDED_OPEN_2(name)                             \
-  extern "C" int name(const char* path, int flags) {             \
-    if (IsSerialDevice(AT_FDCWD, path)) {                        \
-      errno = EACCES;                                            \
-      return -1;                                                 \
-    }                                                            \
-    using Fn = int (*)(const char*, int);                        \
-    static const Fn next = Next<Fn>(#name);                      \
-    return next(path, flags);                                    \
+#define VALTREX_GUARDED_OPEN_2(name)                 \
+  extern "C" int name(const char* path, int flags) { \
+    if (IsSerialDevice(AT_FDCWD, path)) {            \
+      errno = EACCES;                                \
+      return -1;                                     \
+    }                                                \
+    using Fn = int (*)(const char*, int);            \
+    static const Fn next = Next<Fn>(#name);          \
+    return next(path, flags);                        \
   }
 VALTREX_GUARDED_OPEN_2(__open_2)
 VALTREX_GUARDED_OPEN_2(__open64_2)

@@ -25,7 +25,7 @@ struct Options {
 
 struct CommandLine {
   Options options;
-  std::string link;    // empty: the default link in the user's folder of virtual ports
+  std::string link;     // empty: the default link in the user's folder of virtual ports
   bool noLink = false;  // no link at all
   bool help = false;
 };

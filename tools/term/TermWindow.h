@@ -9,9 +9,9 @@
 // is lost (its device gone, a transfer failing) is closed and told once; Connect opens it again
 // once it is back.
 //
-// The settings (the port's, the terminal control's and the window's own) are loaded from their file when the window is
-// made and stored there when it closes; a file that does not read is told once and the defaults
-// are used.
+// The settings (the port's, the terminal control's and the window's own) are loaded from their file
+// when the window is made and stored there when it closes; a file that does not read is told once
+// and the defaults are used.
 
 #include <QMainWindow>
 #include <QTimer>
@@ -35,7 +35,7 @@ class QPushButton;
 namespace widgets {
 class TComComboBox;
 class TComTerminal;
-}
+}  // namespace widgets
 
 namespace term {
 

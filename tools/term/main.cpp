@@ -3,8 +3,8 @@
 #include <QApplication>
 
 #include "tools/term/TermApplication.h"
-#include "tools/term/WindowSettings.h"
 #include "tools/term/TermWindow.h"
+#include "tools/term/WindowSettings.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);

@@ -83,10 +83,14 @@ std::optional<std::uint16_t> HexId(const std::optional<std::string>& text) {
   std::uint16_t value = 0;
   for (char c : *text) {
     int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return std::nullopt;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return std::nullopt;
     value = static_cast<std::uint16_t>(value * 16 + digit);
   }
   return value;
@@ -218,8 +222,9 @@ void AddVirtualPorts(const std::string& folder, std::vector<TComPortInfo>& ports
     info.Device = *target;
     found.push_back(std::move(info));
   }
-  std::sort(found.begin(), found.end(),
-            [](const TComPortInfo& a, const TComPortInfo& b) { return NaturalLess(a.Name, b.Name); });
+  std::sort(found.begin(), found.end(), [](const TComPortInfo& a, const TComPortInfo& b) {
+    return NaturalLess(a.Name, b.Name);
+  });
   for (TComPortInfo& info : found) ports.push_back(std::move(info));
 }
 

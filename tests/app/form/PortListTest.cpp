@@ -23,10 +23,10 @@ TEST(PortList, LayoutNamesFirstThenTheFoundPortsWithTheirDescriptions) {
   usb.Manufacturer = "FTDI";
   usb.Product = "FT232R USB UART";
   usb.ById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0";
-  const auto list = PortList(layout, {Port("COM2", serial::pkOnBoard, "/dev/ttyS1"), usb,
-                                      Port("COM12", serial::pkOnBoard, "/dev/ttyS11"),
-                                      Port("/run/user/0/valtrex-ports/valtrex-sim",
-                                           serial::pkVirtual, "/dev/pts/4")});
+  const auto list = PortList(
+      layout, {Port("COM2", serial::pkOnBoard, "/dev/ttyS1"), usb,
+               Port("COM12", serial::pkOnBoard, "/dev/ttyS11"),
+               Port("/run/user/0/valtrex-ports/valtrex-sim", serial::pkVirtual, "/dev/pts/4")});
   std::vector<std::string> names;
   for (const TPortListEntry& entry : list) names.push_back(entry.Name);
   EXPECT_EQ(names, (std::vector<std::string>{"COM1", "COM2", "COM3", "/dev/ttyUSB0", "COM12",

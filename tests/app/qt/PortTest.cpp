@@ -2,14 +2,14 @@
 // timer, the port closed with the window, and a live exchange with the simulated generator on a
 // pseudo-terminal.
 
+#include <unistd.h>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QAbstractItemView>
 #include <QTemporaryDir>
-#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -84,8 +84,10 @@ TEST_F(PortWindow, TheDropDownListsTheLayoutsNamesThenThePortsFoundAsItOpens) {
   EXPECT_EQ(form.CB.Text(), "typed");
 
   unlink(link.c_str());
-  if (saved.isNull()) qunsetenv("XDG_RUNTIME_DIR");
-  else qputenv("XDG_RUNTIME_DIR", saved);
+  if (saved.isNull())
+    qunsetenv("XDG_RUNTIME_DIR");
+  else
+    qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 TEST_F(PortWindow, AFailedConnectIsSilent) {

@@ -126,9 +126,9 @@ TEST_F(FakeSystem, TellsWhatIsKnownOfEachPort) {
   EXPECT_EQ(ftdi->Product, "FT232R USB UART");
   EXPECT_EQ(ftdi->SerialNumber, "A10K3Q7Z");
   EXPECT_EQ(ftdi->ById, roots_.SerialById + "/usb-FTDI_FT232R_USB_UART_A10K3Q7Z-if00-port0");
-  EXPECT_EQ(ftdi->Description(),
-            "FTDI FT232R USB UART, " + Dev("ttyUSB0") +
-                ", ftdi_sio, 0403:6001, serial number A10K3Q7Z, " + ftdi->ById);
+  EXPECT_EQ(ftdi->Description(), "FTDI FT232R USB UART, " + Dev("ttyUSB0") +
+                                     ", ftdi_sio, 0403:6001, serial number A10K3Q7Z, " +
+                                     ftdi->ById);
 
   const TComPortInfo* acm = Find(ports, Dev("ttyACM0"));
   ASSERT_NE(acm, nullptr);
@@ -276,8 +276,10 @@ TEST(VirtualPortFolder, IsInTheRuntimeFolderOrElsePerUserInTmp) {
     EXPECT_EQ(e.ErrorCode(), ecode::kEnumPorts);
   }
   fs::remove_all(pattern);
-  if (saved) setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
-  else unsetenv("XDG_RUNTIME_DIR");
+  if (saved)
+    setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

@@ -33,10 +33,14 @@ TEST(Options, ParsesEveryOptionInBothForms) {
 
 TEST(Options, RejectsBadInput) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--bogus"},        {"--release", "1000"},   {"--release", "10x"}, {"--release"},
-      {"--drop", "1.5"},  {"--drop", "-0.1"},      {"--garbage", "abc"}, {"--split=2"},
-      {"--pace=1"},       {"--hangup-after", "0"}, {"--delay-ms", "-1"}, {"--link", ""},
-      {"--seed", "nope"}, {"positional"},          {"--no-link=1"},      {"--no-link", "--link", "/x"}};
+      {"--bogus"},          {"--release", "1000"},
+      {"--release", "10x"}, {"--release"},
+      {"--drop", "1.5"},    {"--drop", "-0.1"},
+      {"--garbage", "abc"}, {"--split=2"},
+      {"--pace=1"},         {"--hangup-after", "0"},
+      {"--delay-ms", "-1"}, {"--link", ""},
+      {"--seed", "nope"},   {"positional"},
+      {"--no-link=1"},      {"--no-link", "--link", "/x"}};
   for (const auto& args : bad) {
     EXPECT_THROW(ParseCommandLine(args), std::invalid_argument) << args[0];
   }

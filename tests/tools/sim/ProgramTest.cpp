@@ -238,8 +238,10 @@ TEST(Program, WithoutALinkOptionItsPortIsListedAmongTheVirtualPorts) {
   EXPECT_FALSE(IsLink(folder + "/valtrex-sim"));
   EXPECT_FALSE(IsLink(folder + "/valtrex-sim-2"));
   rmdir(folder.c_str());
-  if (saved) setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
-  else unsetenv("XDG_RUNTIME_DIR");
+  if (saved)
+    setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST(Program, HangsUpAfterTheGivenFramesAndCleansUp) {
