@@ -186,7 +186,7 @@ int TCommDevice::Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op,
       // The read must come back at once with what is queued; a driver that left it pending
       // has nothing queued (or only what arrives before the cancel, which the read keeps).
       op->endedAtOnce = true;
-      ::CancelIoEx(handle_, &op->system);
+      Cancel(*op);
       Finish(ov, op, true);
       if (done) *done = ov->InternalHigh.load();
       return ov->Internal.load();
@@ -283,10 +283,21 @@ int TCommDevice::CancelIo(TOverlapped* ov) {
     }
     ::SetCommMask(handle_, mask);
   } else {
-    ::CancelIoEx(handle_, &op->system);
+    Cancel(*op);
   }
   Finish(ov, op, true);
   return 0;
+}
+
+// A cancel that reaches the driver as it is finishing the transfer can be lost (seen under
+// Wine: the read then stays pending for good), so it is asked again until the transfer ended.
+void TCommDevice::Cancel(TOperation& op) {
+  ::CancelIoEx(handle_, &op.system);
+  for (int turn = 0; turn < 200 && !HasOverlappedIoCompleted(&op.system); ++turn) {
+    if (::WaitForSingleObject(op.system.hEvent, 50) != WAIT_OBJECT_0) {
+      ::CancelIoEx(handle_, &op.system);
+    }
+  }
 }
 
 int TCommDevice::ClearCommError(uint32_t* errors, TComStat* stat) {

@@ -56,6 +56,8 @@ class TCommDevice final : public ComDevice {
   // Takes the outcome of a started operation into the caller's record, or leaves it running
   // (false) when `wait` is false and it has not ended.
   bool Finish(TOverlapped* ov, const std::shared_ptr<TOperation>& op, bool wait);
+  // Cancels a read or write and returns once the driver has ended it.
+  void Cancel(TOperation& op);
   // What the start of an operation gives the caller.
   int Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op, BOOL started,
               uint32_t* done);

@@ -26,7 +26,19 @@ TEST(CommDevice, AMissingNameIsNotFound) {
   EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
 }
 
-using CommDeviceLink = LinkedPorts;
+class CommDeviceLink : public LinkedPorts {
+ protected:
+  // Sends a byte to the waiting port until its pending comm-event wait ends, within a bound. The
+  // driver takes the queue's state some time after the wait starts, and a byte that came before
+  // that is no change to it; Windows reports the first byte, Wine may need a second.
+  static bool SendUntilReported(ComDevice& sender, TRecord& wait) {
+    for (int turn = 0; turn < 50; ++turn) {
+      Send(sender, "z");
+      if (WaitForSingleObject(wait.event, 200) == kWaitObject0) return true;
+    }
+    return false;
+  }
+};
 
 TEST_F(CommDeviceLink, AnOpenPortIsNotOpenedTwice) {
   SKIP_UNDER_WINE("a second open of an open port succeeds (Windows: access denied, 5)");
@@ -108,8 +120,7 @@ TEST_F(CommDeviceLink, ReceivedBytesAndAnEmptyTransmitterAreEvents) {
   TRecord r;
   uint32_t mask = 0;
   ASSERT_EQ(a_->WaitCommEvent(&mask, &r.ov), kIoPending);
-  Send(*b_, "x");
-  ASSERT_EQ(WaitForSingleObject(r.event, 10000), kWaitObject0);
+  ASSERT_TRUE(SendUntilReported(*b_, r));
   uint32_t n = 0;
   ASSERT_EQ(a_->GetOverlappedResult(&r.ov, &n, false), 0);
   EXPECT_EQ(mask, kEvRxChar);
@@ -141,8 +152,8 @@ TEST_F(CommDeviceLink, ANewMaskOrACancelEndsAPendingWaitWithoutEvents) {
   ASSERT_EQ(a_->CancelIo(&r.ov), 0);
   EXPECT_NE(a_->GetOverlappedResult(&r.ov, &n, false), kIoIncomplete);
   ASSERT_EQ(a_->WaitCommEvent(&mask, &r.ov), kIoPending);
-  Send(*b_, "z");
-  ASSERT_EQ(a_->GetOverlappedResult(&r.ov, &n, true), 0);
+  ASSERT_TRUE(SendUntilReported(*b_, r));
+  ASSERT_EQ(a_->GetOverlappedResult(&r.ov, &n, false), 0);
   EXPECT_EQ(mask, kEvRxChar);
 }
 
