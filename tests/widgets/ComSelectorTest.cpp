@@ -134,12 +134,12 @@ TEST(ComComboBox, ARefusedChoiceIsReportedOnceAndTakenBack) {
 std::vector<serial::TComPortInfo> TwoPorts() {
   serial::TComPortInfo usb;
   usb.Name = "COM3";
-  usb.Device = "/dev/ttyUSB0";
+  usb.Device = "/fake/usb-adapter";
   usb.Kind = serial::pkUsb;
   usb.Product = "Test adapter";
   serial::TComPortInfo other;
   other.Name = "COM7";
-  other.Device = "/dev/ttyS6";
+  other.Device = "/fake/on-board-6";
   return {usb, other};
 }
 

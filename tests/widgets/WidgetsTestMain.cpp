@@ -1,5 +1,6 @@
-// One application object for the whole test program, on the offscreen platform so that the tests
-// need no display; the port's worker hands its calls to this thread, which the tests pump.
+// One application object for the whole test program (the widgets' and the terminal window's), on
+// the offscreen platform so that the tests need no display; the port's worker hands its calls to
+// this thread, which the tests pump.
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ class TQtEnvironment : public ::testing::Environment {
 
  private:
   int argc_ = 1;
-  char name_[16] = "widgets_tests";
+  char name_[16] = "valtrex_tests";
   char* argv_[2] = {name_, nullptr};
   std::unique_ptr<QApplication> application_;
 };

@@ -22,11 +22,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/protocol/ExchangeSteps.h"
 #include "app/Edge.h"
+#include "app/protocol/ExchangeSteps.h"
 #include "app/qt/MainWindow.h"
 #include "app/qt/PanelApplication.h"
 #include "platform/Application.h"
+#include "tools/DriverSupport.h"
 
 namespace {
 
@@ -85,10 +86,7 @@ std::optional<TDriverOptions> ParseArguments(int argc, char** argv) {
 }
 
 // Follows links; looks at the path only, never opens it.
-bool IsPseudoTerminal(const std::string& path) {
-  const QString target = QFileInfo(QString::fromLocal8Bit(path.c_str())).canonicalFilePath();
-  return target.startsWith(QStringLiteral("/dev/pts/"));
-}
+using tools::IsPseudoTerminal;
 
 class TDriver {
  public:
@@ -136,16 +134,14 @@ class TDriver {
 
   bool Snapshot() {
     // What the window system shows, where it can be read back; else the window's own drawing.
-    QPixmap shot;
-    if (QScreen* screen = window_.screen()) shot = screen->grabWindow(window_.winId());
-    if (shot.isNull()) shot = window_.grab();
+    const QPixmap shot = tools::GrabWindow(window_);
     const QRect frame = window_.frameGeometry();
     if (!shot.save(QString::fromLocal8Bit(options_.snapshot.c_str()), "PNG")) {
       std::fprintf(stderr, "valtrex-panel-driver: cannot write %s\n", options_.snapshot.c_str());
       return false;
     }
-    std::printf("snapshot %s: window %d x %d at %d, %d\n", options_.snapshot.c_str(),
-                shot.width(), shot.height(), frame.left(), frame.top());
+    std::printf("snapshot %s: window %d x %d at %d, %d\n", options_.snapshot.c_str(), shot.width(),
+                shot.height(), frame.left(), frame.top());
     std::fflush(stdout);
     return true;
   }

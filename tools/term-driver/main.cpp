@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/DriverSupport.h"
 #include "tools/term/TermApplication.h"
 #include "tools/term/TermWindow.h"
 #include "widgets/ComComboBox.h"
@@ -103,10 +104,7 @@ QString ScreenText(const widgets::TComTerminal& terminal) {
 }
 
 // Follows links; looks at the path only, never opens it.
-bool IsPseudoTerminal(const std::string& path) {
-  const QString target = QFileInfo(QString::fromLocal8Bit(path.c_str())).canonicalFilePath();
-  return target.startsWith(QStringLiteral("/dev/pts/"));
-}
+using tools::IsPseudoTerminal;
 
 class TDriver {
  public:
@@ -156,9 +154,7 @@ class TDriver {
     std::printf("screen: %s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
     std::fflush(stdout);
     if (options_.snapshot.empty()) return true;
-    QPixmap shot;
-    if (QScreen* screen = window_.screen()) shot = screen->grabWindow(window_.winId());
-    if (shot.isNull()) shot = window_.grab();
+    const QPixmap shot = tools::GrabWindow(window_);
     if (!shot.save(QString::fromLocal8Bit(options_.snapshot.c_str()), "PNG")) {
       std::fprintf(stderr, "valtrex-term-driver: cannot write %s\n", options_.snapshot.c_str());
       return false;

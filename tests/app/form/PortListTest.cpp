@@ -19,22 +19,22 @@ serial::TComPortInfo Port(const std::string& name, serial::TComPortKind kind,
 
 TEST(PortList, LayoutNamesFirstThenTheFoundPortsWithTheirDescriptions) {
   const std::vector<std::string> layout{"COM1", "COM2", "COM3"};
-  serial::TComPortInfo usb = Port("/dev/ttyUSB0", serial::pkUsb, "/dev/ttyUSB0");
+  serial::TComPortInfo usb = Port("/fake/usb-adapter", serial::pkUsb, "/fake/usb-adapter");
   usb.Manufacturer = "FTDI";
   usb.Product = "FT232R USB UART";
   usb.ById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0";
   const auto list = PortList(
-      layout, {Port("COM2", serial::pkOnBoard, "/dev/ttyS1"), usb,
-               Port("COM12", serial::pkOnBoard, "/dev/ttyS11"),
+      layout, {Port("COM2", serial::pkOnBoard, "/fake/on-board-1"), usb,
+               Port("COM12", serial::pkOnBoard, "/fake/on-board-11"),
                Port("/run/user/0/valtrex-ports/valtrex-sim", serial::pkVirtual, "/dev/pts/4")});
   std::vector<std::string> names;
   for (const TPortListEntry& entry : list) names.push_back(entry.Name);
-  EXPECT_EQ(names, (std::vector<std::string>{"COM1", "COM2", "COM3", "/dev/ttyUSB0", "COM12",
+  EXPECT_EQ(names, (std::vector<std::string>{"COM1", "COM2", "COM3", "/fake/usb-adapter", "COM12",
                                              "/run/user/0/valtrex-ports/valtrex-sim"}));
   EXPECT_EQ(list[0].ToolTip, "");
-  EXPECT_EQ(list[1].ToolTip, "on-board serial port, /dev/ttyS1");
+  EXPECT_EQ(list[1].ToolTip, "on-board serial port, /fake/on-board-1");
   EXPECT_EQ(list[2].ToolTip, "");
-  EXPECT_EQ(list[3].ToolTip, "FTDI FT232R USB UART, /dev/ttyUSB0, " + usb.ById);
+  EXPECT_EQ(list[3].ToolTip, "FTDI FT232R USB UART, /fake/usb-adapter, " + usb.ById);
   EXPECT_EQ(list[5].ToolTip, "virtual port, /dev/pts/4");
 
   // Nothing found: the layout's list as it is.
