@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +18,7 @@
 #include "tools/sim/Generator.h"
 #include "tools/sim/LineLoop.h"
 #include "tools/sim/Options.h"
+#include "tools/sim/PortLink.h"
 
 namespace {
 
@@ -38,49 +38,6 @@ void InstallSignals(int writeFd) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
-// The link named by --link; removed again at exit, but only while it is still ours.
-class Link {
- public:
-  Link(std::string path, const std::string& target) : path_(std::move(path)), target_(target) {
-    struct stat st {};
-    if (lstat(path_.c_str(), &st) == 0) {
-      // A link left behind by a run that was killed is replaced; anything else is not ours.
-      if (!S_ISLNK(st.st_mode)) throw std::runtime_error(path_ + " exists and is not a link");
-      unlink(path_.c_str());
-    }
-    if (symlink(target_.c_str(), path_.c_str()) < 0) {
-      throw std::runtime_error("cannot make link " + path_ + ": " + std::strerror(errno));
-    }
-  }
-  ~Link() {
-    char buf[256];
-    ssize_t n = readlink(path_.c_str(), buf, sizeof buf);
-    if (n >= 0 && target_ == std::string(buf, static_cast<std::size_t>(n))) unlink(path_.c_str());
-  }
-  Link(const Link&) = delete;
-  Link& operator=(const Link&) = delete;
-
- private:
-  std::string path_;
-  std::string target_;
-};
-
-// The first of valtrex-sim, valtrex-sim-2, ... in the user's folder of virtual ports that no
-// running simulator holds: a name that is free, or a link whose pseudo-terminal has gone.
-std::string DefaultLinkPath() {
-  const std::string folder = serial::MakeVirtualPortFolder();
-  for (int n = 1; n <= 99; ++n) {
-    const std::string path = folder + "/valtrex-sim" + (n == 1 ? "" : "-" + std::to_string(n));
-    struct stat link {};
-    struct stat target {};
-    if (lstat(path.c_str(), &link) != 0) return path;
-    if (S_ISLNK(link.st_mode) && (stat(path.c_str(), &target) != 0 || !S_ISCHR(target.st_mode))) {
-      return path;
-    }
-  }
-  throw std::runtime_error("no free link name in " + folder);
-}
-
 int Run(const sim::CommandLine& cmd) {
   int sigPipe[2];
   if (pipe2(sigPipe, O_CLOEXEC | O_NONBLOCK) < 0) {
@@ -92,15 +49,18 @@ int Run(const sim::CommandLine& cmd) {
   InstallSignals(sigWrite.Get());
 
   sim::PtyLine line = sim::OpenPtyLine();
-  std::unique_ptr<Link> symLink;
-  std::string linkPath = cmd.link;
-  if (linkPath.empty() && !cmd.noLink) linkPath = DefaultLinkPath();
-  if (!linkPath.empty()) symLink = std::make_unique<Link>(linkPath, line.slavePath);
+  std::unique_ptr<sim::PortLink> symLink;
+  if (!cmd.link.empty()) {
+    symLink = sim::PortLink::Claim(cmd.link, line.slavePath);
+  } else if (!cmd.noLink) {
+    symLink = sim::PortLink::ClaimFree(serial::MakeVirtualPortFolder(), line.slavePath);
+  }
 
   std::printf("%s\n", line.slavePath.c_str());
   std::fflush(stdout);
   if (symLink)
-    std::fprintf(stderr, "valtrex-sim: %s -> %s\n", linkPath.c_str(), line.slavePath.c_str());
+    std::fprintf(stderr, "valtrex-sim: %s -> %s\n", symLink->Path().c_str(),
+                 line.slavePath.c_str());
 
   sim::Generator generator(cmd.options, sim::SteadyNow());
   std::mutex guard;

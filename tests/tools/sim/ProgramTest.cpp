@@ -1,5 +1,6 @@
 // Runs the built valtrex-sim as a child process and talks to it over its pseudo-terminal.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,9 +49,10 @@ class TempDir {
   std::string path_;
 };
 
-// Reads from a pipe until a predicate on everything read so far holds, EOF, or a deadline.
+// Reads from a pipe until a predicate on everything read so far holds, EOF, or a deadline; true
+// when the pipe has ended.
 template <typename Done>
-std::string ReadPipe(int fd, std::string& sofar, Done done, std::chrono::milliseconds timeout) {
+bool ReadPipe(int fd, std::string& sofar, Done done, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done(sofar)) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -58,10 +61,10 @@ std::string ReadPipe(int fd, std::string& sofar, Done done, std::chrono::millise
     if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     char buf[512];
     ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
+    if (n <= 0) return n == 0;
     sofar.append(buf, static_cast<std::size_t>(n));
   }
-  return sofar;
+  return false;
 }
 
 class SimProcess {
@@ -106,14 +109,15 @@ class SimProcess {
   // Waits for the process to end (its standard error closes when it does) and returns
   // its exit status, or -1 if it did not exit normally in time.
   int Wait() {
-    ReadPipe(
-        err_, stderr_, [](const std::string&) { return false; }, kDeadline);
-    ReadPipe(
-        out_, stdout_, [](const std::string&) { return false; }, kDeadline);
+    const auto never = [](const std::string&) { return false; };
+    const bool ended =
+        ReadPipe(err_, stderr_, never, kDeadline) && ReadPipe(out_, stdout_, never, kDeadline);
+    // One still running at the deadline is ended here, so that a failure is told, not hung.
+    if (!ended) kill(pid_, SIGKILL);
     int status = 0;
-    if (waitpid(pid_, &status, 0) != pid_) return -1;
+    const bool reaped = waitpid(pid_, &status, 0) == pid_;
     pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return reaped && ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   const std::string& Stdout() const { return stdout_; }
@@ -196,8 +200,23 @@ TEST(Program, TermiosPeerQueriesItThroughTheLinkAndTheTraceShowsTheLine) {
   EXPECT_TRUE(HasTraceLine(trace, "rx @03start\\r")) << trace;
 }
 
+// The links in a folder, each with where it leads.
+std::vector<std::pair<std::string, std::string>> LinksIn(const std::string& folder) {
+  std::vector<std::pair<std::string, std::string>> links;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string path = folder + "/" + entry->d_name;
+      if (IsLink(path)) links.emplace_back(path, LinkTarget(path));
+    }
+    closedir(dir);
+  }
+  std::sort(links.begin(), links.end());
+  return links;
+}
+
 // Without --link the simulator's port is a link in the user's folder of virtual ports, where the
-// port list finds it; a second simulator takes the next name instead of the first one's.
+// port list finds it. Simulators started at the same moment each take a name of their own, and
+// each takes only its own link away.
 TEST(Program, WithoutALinkOptionItsPortIsListedAmongTheVirtualPorts) {
   TempDir runtime;
   ASSERT_FALSE(runtime.Path().empty());
@@ -205,13 +224,25 @@ TEST(Program, WithoutALinkOptionItsPortIsListedAmongTheVirtualPorts) {
   const std::string before = saved ? saved : "";
   setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
   const std::string folder = runtime.Path() + "/valtrex-ports";
-  {
-    SimProcess first({});
-    SimProcess second({});
-    const std::string firstSlave = first.SlavePath();
-    const std::string secondSlave = second.SlavePath();
-    ASSERT_FALSE(firstSlave.empty()) << first.Stderr();
-    ASSERT_FALSE(secondSlave.empty()) << second.Stderr();
+  constexpr int kSimulators = 8;
+  for (int round = 0; round < 20 && !HasFailure(); ++round) {
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    for (int i = 0; i < kSimulators; ++i)
+      sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{}));
+    std::vector<std::string> slaves;
+    for (auto& sim : sims) {
+      slaves.push_back(sim->SlavePath());
+      ASSERT_FALSE(slaves.back().empty()) << "round " << round << ": " << sim->Stderr();
+    }
+    std::sort(slaves.begin(), slaves.end());
+
+    std::vector<std::string> targets;
+    for (const auto& [path, target] : LinksIn(folder)) {
+      EXPECT_EQ(path.rfind(folder + "/valtrex-sim", 0), 0u) << path;
+      targets.push_back(target);
+    }
+    std::sort(targets.begin(), targets.end());
+    EXPECT_EQ(targets, slaves) << "round " << round;
 
     serial::TComEnumRoots roots;
     roots.SysClassTty = runtime.Path();  // no hardware in it
@@ -220,28 +251,35 @@ TEST(Program, WithoutALinkOptionItsPortIsListedAmongTheVirtualPorts) {
     for (const serial::TComPortInfo& port : serial::EnumComPorts(roots)) {
       EXPECT_EQ(port.Kind, serial::pkVirtual);
       devices.push_back(port.Device);
-      if (port.Device == firstSlave || port.Device == secondSlave) {
-        EXPECT_TRUE(port.Name == folder + "/valtrex-sim" || port.Name == folder + "/valtrex-sim-2")
-            << port.Name;
-      }
     }
     std::sort(devices.begin(), devices.end());
-    std::vector<std::string> expected{firstSlave, secondSlave};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(devices, expected);
+    EXPECT_EQ(devices, slaves);
 
-    first.Signal(SIGTERM);
-    second.Signal(SIGTERM);
-    EXPECT_EQ(first.Wait(), 0) << first.Stderr();
-    EXPECT_EQ(second.Wait(), 0) << second.Stderr();
+    for (auto& sim : sims) sim->Signal(SIGTERM);
+    for (auto& sim : sims) EXPECT_EQ(sim->Wait(), 0) << sim->Stderr();
+    EXPECT_TRUE(LinksIn(folder).empty()) << "round " << round;
   }
-  EXPECT_FALSE(IsLink(folder + "/valtrex-sim"));
-  EXPECT_FALSE(IsLink(folder + "/valtrex-sim-2"));
   rmdir(folder.c_str());
   if (saved)
     setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
   else
     unsetenv("XDG_RUNTIME_DIR");
+}
+
+// A link that still leads to a live pseudo-terminal belongs to a running program: it is kept.
+TEST(Program, ALinkToALivePortIsNeverTaken) {
+  TempDir dir;
+  const std::string link = dir.Path() + "/busy";
+  SimProcess first({"--link", link});
+  const std::string slave = first.SlavePath();
+  ASSERT_FALSE(slave.empty()) << first.Stderr();
+  SimProcess second({"--link", link});
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_NE(second.Stderr().find("not a stale link"), std::string::npos) << second.Stderr();
+  EXPECT_EQ(LinkTarget(link), slave);
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0) << first.Stderr();
+  EXPECT_FALSE(IsLink(link));
 }
 
 TEST(Program, HangsUpAfterTheGivenFramesAndCleansUp) {
