@@ -104,21 +104,7 @@ TTermiosDevice::~TTermiosDevice() {
   if (callerWakeFd_ >= 0) close(callerWakeFd_);
 }
 
-}  // namespace posix
-
-std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
-  // The system takes a path only up to its first NUL: a name holding one would open another
-  // device than the one named.
-  if (name.empty() || name.find('\0') != std::string::npos) {
-    error = ENOENT;
-    return nullptr;
-  }
-  const std::string path = posix::DevicePath(name);
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return nullptr;
-  }
+std::unique_ptr<ComDevice> AdoptComDevice(int fd, int& error) {
   // The lock comes before anything touches the line: a second opener, in this process or
   // another, must not change a line that is in use. A driver without exclusive mode (ENOTTY,
   // EINVAL) still has the lock.
@@ -132,7 +118,24 @@ std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
     close(fd);
     return nullptr;
   }
-  return posix::TTermiosDevice::Create(fd, error);
+  return TTermiosDevice::Create(fd, error);
+}
+
+}  // namespace posix
+
+std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
+  // The system takes a path only up to its first NUL: a name holding one would open another
+  // device than the one named.
+  if (name.empty() || name.find('\0') != std::string::npos) {
+    error = ENOENT;
+    return nullptr;
+  }
+  const int fd = open(posix::DevicePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  return posix::AdoptComDevice(fd, error);
 }
 
 }  // namespace platform

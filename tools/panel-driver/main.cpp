@@ -85,9 +85,6 @@ std::optional<TDriverOptions> ParseArguments(int argc, char** argv) {
   return options;
 }
 
-// Follows links; looks at the path only, never opens it.
-using tools::IsPseudoTerminal;
-
 class TDriver {
  public:
   TDriver(app::TMainWindow& window, TDriverOptions options)
@@ -169,7 +166,8 @@ class TDriver {
 int main(int argc, char** argv) {
   const std::optional<TDriverOptions> options = ParseArguments(argc, argv);
   if (!options) return 2;
-  if (!IsPseudoTerminal(options->port)) {
+  const std::optional<tools::TPseudoTerminal> pty = tools::MappedPseudoTerminal(options->port);
+  if (!pty) {
     std::fprintf(stderr,
                  "valtrex-panel-driver: %s is not a pseudo-terminal. This driver presses Start "
                  "without an operator and runs only against a simulated generator "
@@ -187,7 +185,7 @@ int main(int argc, char** argv) {
   });
   int status = 0;
   try {
-    app::TMainWindow window;
+    app::TMainWindow window(tools::PseudoTerminalOpener(*pty));
     window.show();
     TDriver driver(window, *options);
     if (!driver.Connect()) {

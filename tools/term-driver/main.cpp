@@ -103,9 +103,6 @@ QString ScreenText(const widgets::TComTerminal& terminal) {
   return lines.join(QLatin1Char('\n'));
 }
 
-// Follows links; looks at the path only, never opens it.
-using tools::IsPseudoTerminal;
-
 class TDriver {
  public:
   TDriver(term::TTermWindow& window, TDriverOptions options)
@@ -193,7 +190,8 @@ class TDriver {
 int main(int argc, char** argv) {
   const std::optional<TDriverOptions> options = ParseArguments(argc, argv);
   if (!options) return 2;
-  if (!IsPseudoTerminal(options->port)) {
+  const std::optional<tools::TPseudoTerminal> pty = tools::MappedPseudoTerminal(options->port);
+  if (!pty) {
     std::fprintf(stderr,
                  "valtrex-term-driver: %s is not a pseudo-terminal. This driver types into the "
                  "line without an operator and runs only against a simulated device "
@@ -206,6 +204,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     term::TTermWindow window(options->settings);
+    window.Port().SetDeviceOpener(tools::PseudoTerminalOpener(*pty));
     window.show();
     TDriver driver(window, *options);
     if (!driver.Connect()) {

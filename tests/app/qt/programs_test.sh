@@ -53,12 +53,18 @@ case "$case_name" in
     ;;
   driver-ports)
     # Nothing but a pseudo-terminal, whatever the name looks like; the path is only looked at.
+    # Links named like a device, in the folder the driver runs in, lead to a live simulator: the
+    # port maps those names under /dev, so they must be refused too.
+    start_sim
     : >"$work/plain-file"
     ln -s /dev/null "$work/link-to-null"
-    for port in /dev/null "$work/plain-file" "$work/link-to-null" "$work/missing" COM1 ttyS0; do
+    ln -s "$(readlink "$work/generator")" "$work/null"
+    ln -s "$(readlink "$work/generator")" "$work/valtrex-no-such-device"
+    for port in /dev/null "$work/plain-file" "$work/link-to-null" "$work/missing" null \
+        valtrex-no-such-device; do
       status=0
-      QT_QPA_PLATFORM=offscreen timeout 20 "$driver" --port "$port" --snapshot "$work/shot.png" \
-        >"$work/out" 2>&1 || status=$?
+      (cd "$work" && QT_QPA_PLATFORM=offscreen timeout 20 "$driver" --port "$port" \
+        --snapshot "$work/shot.png") >"$work/out" 2>&1 || status=$?
       [ "$status" -eq 2 ] || fail "driver took $port (status $status)"
       grep -q 'is not a pseudo-terminal' "$work/out" || fail "no clear refusal for $port: $(cat "$work/out")"
     done
