@@ -69,13 +69,20 @@ class Storage : public ::testing::Test {
                                                                             {"HOME", {}}};
 };
 
+// A section is found ignoring case and blanks around its name, however it was written.
 TEST_F(Storage, IniFileKeepsEverySettingAndLeavesNoTemporaryFile) {
   TComPort stored;
   SetPortSettings(stored, UnusualSettings());
-  stored.StoreIniFile(file_.string(), "Generator");
-  TComPort loaded;
-  loaded.LoadIniFile(file_.string(), "generator");
-  EXPECT_TRUE(GetPortSettings(loaded) == UnusualSettings());
+  stored.StoreIniFile(file_.string(), " Generator ");
+  stored.StoreIniFile(file_.string(), " Generator ");
+  for (const char* section : {"generator", " Generator"}) {
+    TComPort loaded;
+    loaded.LoadIniFile(file_.string(), section);
+    EXPECT_TRUE(GetPortSettings(loaded) == UnusualSettings()) << section;
+  }
+  const std::string text = ReadFile(file_);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '['), 1) << text;
+  EXPECT_EQ(text.rfind("[Generator]\n", 0), 0u) << text;
   EXPECT_EQ(FolderEntries(dir_), std::vector<std::string>{"port.ini"});
 }
 
