@@ -5,6 +5,7 @@ function(valtrex_target target)
 endfunction()
 
 # A GoogleTest executable registered with CTest; every test gets a time-out so a hang fails CI.
+# Parameterised tests are named by their name generators alone, not followed by their values.
 function(valtrex_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
@@ -19,7 +20,7 @@ function(valtrex_test name)
     # time-out.
     set_property(GLOBAL APPEND PROPERTY VALTREX_WINDOWS_TESTS "$<TARGET_FILE:${name}> ${T_TIMEOUT}")
   else()
-    gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
                          PROPERTIES TIMEOUT ${T_TIMEOUT})
   endif()
 endfunction()

@@ -126,6 +126,7 @@ void CheckPieces(const TPacketSettings& s, std::string_view stream, const TRun& 
     }
     if (!rule) {
       FUZZ_CHECK(p.StartLength == 0 && p.StopLength == 0);
+      if (max > 0) FUZZ_CHECK(p.Bytes.size() <= max);
       FUZZ_CHECK(stream.substr(at, p.Bytes.size()) == p.Bytes);
       at += p.Bytes.size();
       continue;

@@ -54,6 +54,8 @@ TIniDocument::TIniDocument(std::string_view text) {
 }
 
 std::optional<TIniDocument::Range> TIniDocument::FindSection(std::string_view section) const {
+  // Header names are read trimmed, so a name given with blanks around it must find them too.
+  section = TrimText(section);
   size_t begin = 0;
   bool found = section.empty();
   for (size_t i = 0; i < lines_.size(); ++i) {
@@ -98,6 +100,8 @@ TSettingValues TIniDocument::ReadSection(std::string_view section) const {
 
 void TIniDocument::WriteString(std::string_view section, std::string_view key,
                                std::string_view value) {
+  // A new header gets the name as FindSection sees it: blanks around it would not read back.
+  section = TrimText(section);
   const std::string_view trimmedKey = TrimText(key);
   if (HasLineEnd(section) || section.find(']') != std::string_view::npos) {
     throw std::invalid_argument("section name \"" + std::string(section) + "\" cannot be stored");

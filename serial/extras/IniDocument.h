@@ -1,8 +1,9 @@
 #pragma once
 // An INI file held as its lines, so that writing a few keys keeps everything else in it as it
 // was: other sections, unknown keys, comments, blank lines and the file's line ends. Sections and
-// keys are found ignoring case; the first of duplicates is the one read and written. The section
-// named "" is the part before the first section header and is always there.
+// keys are found ignoring case, and a section's name ignoring blanks around it; the first of
+// duplicates is the one read and written. The section named "" is the part before the first
+// section header and is always there.
 
 #include <cstddef>
 #include <optional>

@@ -29,10 +29,14 @@ TPacketAssembler::TPieces TPacketAssembler::SetSettings(const TPacketSettings& s
 TPacketAssembler::TPieces TPacketAssembler::Feed(std::string_view bytes, TTime now) {
   TPieces out = CheckTimeout(now);
   if (!HasRule()) {
-    if (!bytes.empty()) {
+    // Nothing is held, so nothing overflows: a long run is given out in pieces of the maximum.
+    const size_t max =
+        settings_.MaxBufferSize > 0 ? static_cast<size_t>(settings_.MaxBufferSize) : bytes.size();
+    while (!bytes.empty()) {
       TPacketPiece piece;
       piece.Packet = true;
-      piece.Bytes = std::string(bytes);
+      piece.Bytes = std::string(bytes.substr(0, max));
+      bytes.remove_prefix(piece.Bytes.size());
       out.push_back(std::move(piece));
     }
     return out;

@@ -14,7 +14,8 @@
 //    string stays held as the beginning of the next packet).
 //  - With no start string the packet begins with the first byte held.
 //  - With neither start string, stop string nor size there is nothing to cut by: each handed-in
-//    run of bytes is one packet as it came.
+//    run of bytes is one packet as it came, or, when longer than MaxBufferSize, packets of
+//    MaxBufferSize and one of the rest.
 //  - A byte that arrives while MaxBufferSize bytes are held first has the held bytes discarded
 //    (drOverflow); the byte is then looked at afresh. So nothing longer than the maximum, strings
 //    included, is ever held or given out as a packet.

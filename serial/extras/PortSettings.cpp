@@ -41,6 +41,14 @@ int32_t TextToInt(std::string_view text) {
   return value;
 }
 
+// A rate no line can take would only be refused when the port opens, far from the key that
+// holds it.
+int32_t TextToRate(std::string_view text) {
+  const int32_t value = TextToInt(text);
+  if (value <= 0) throw EComConvert("bit rate (1 or more)", std::string(text));
+  return value;
+}
+
 // A character as its code, so that every byte, NUL and line ends included, reads back as
 // itself; "#17" reads too.
 std::string CharToText(char value) {
@@ -74,7 +82,7 @@ const std::array<Key, 32> kKeys = {{
     {"BaudRate", [](const S& s) { return BaudRateToStr(s.BaudRate); },
      [](S& s, std::string_view t) { s.BaudRate = StrToBaudRate(t); }},
     {"CustomBaudRate", [](const S& s) { return IntToText(s.CustomBaudRate); },
-     [](S& s, std::string_view t) { s.CustomBaudRate = TextToInt(t); }},
+     [](S& s, std::string_view t) { s.CustomBaudRate = TextToRate(t); }},
     {"DataBits", [](const S& s) { return DataBitsToStr(s.DataBits); },
      [](S& s, std::string_view t) { s.DataBits = StrToDataBits(t); }},
     {"StopBits", [](const S& s) { return StopBitsToStr(s.StopBits); },

@@ -286,11 +286,15 @@ TEST(Transfer, NoRecordIsAnInvalidParameter) {
   FakePort f;
   f.OpenQuietly();
   char buffer[4] = {};
+  std::string text;
+  // The string forms too, with nothing to move: they still need a record to forget.
   const std::function<void()> ops[] = {
       [&] { f.port.WriteAsync(buffer, 4, nullptr); },
       [&] { f.port.ReadAsync(buffer, 4, nullptr); },
       [&] { f.port.WaitForAsync(nullptr); },
       [&] { f.port.IsAsyncCompleted(nullptr); },
+      [&] { f.port.WriteStrAsync("", nullptr); },
+      [&] { f.port.ReadStrAsync(text, 0, nullptr); },
   };
   for (const auto& op : ops) {
     const EComPort e = Raised(op);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -87,6 +88,10 @@ struct SetterCase {
   std::function<void(TComDataPacket&)> set;
   std::function<bool(const TComDataPacket&)> holds;
 };
+
+void PrintTo(const SetterCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Setters : public ::testing::TestWithParam<SetterCase> {};
 

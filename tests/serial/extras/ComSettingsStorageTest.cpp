@@ -1,9 +1,11 @@
 // Storing and loading a port's settings in INI files and the per-user registry.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,13 +71,20 @@ class Storage : public ::testing::Test {
                                                                             {"HOME", {}}};
 };
 
+// A section is found ignoring case and blanks around its name, however it was written.
 TEST_F(Storage, IniFileKeepsEverySettingAndLeavesNoTemporaryFile) {
   TComPort stored;
   SetPortSettings(stored, UnusualSettings());
-  stored.StoreIniFile(file_.string(), "Generator");
-  TComPort loaded;
-  loaded.LoadIniFile(file_.string(), "generator");
-  EXPECT_TRUE(GetPortSettings(loaded) == UnusualSettings());
+  stored.StoreIniFile(file_.string(), " Generator ");
+  stored.StoreIniFile(file_.string(), " Generator ");
+  for (const char* section : {"generator", " Generator"}) {
+    TComPort loaded;
+    loaded.LoadIniFile(file_.string(), section);
+    EXPECT_TRUE(GetPortSettings(loaded) == UnusualSettings()) << section;
+  }
+  const std::string text = ReadFile(file_);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '['), 1) << text;
+  EXPECT_EQ(text.rfind("[Generator]\n", 0), 0u) << text;
   EXPECT_EQ(FolderEntries(dir_), std::vector<std::string>{"port.ini"});
 }
 
@@ -134,6 +143,33 @@ TEST_F(Storage, StoreThatCannotWriteRaisesAndLeavesNoTemporaryFile) {
     EXPECT_NE(e.Message().find(dir_.string()), std::string::npos) << e.Message();
     EXPECT_EQ(FolderEntries(dir_), std::vector<std::string>{"taken.ini"}) << c.name;
   }
+}
+
+// A write that fails half-way, here past a file size limit, must leave the old file as it was:
+// the new contents go to a file of their own until they are whole.
+TEST_F(Storage, StoreCutShortLeavesTheOldFileWhole) {
+  const std::string old = "; " + std::string(8000, 'o') + "\n[Port]\nBaudRate=110\n";
+  WriteFile(file_, old);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit limit = saved;
+  limit.rlim_cur = 4096;
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  const int limited = ::setrlimit(RLIMIT_FSIZE, &limit);
+  int error = 0;
+  try {
+    TComPort().StoreIniFile(file_.string(), "Port");
+  } catch (const EComPort& e) {
+    error = e.SystemErrorCode();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, handler);
+  ASSERT_EQ(limited, 0);
+  EXPECT_EQ(error, EFBIG);
+  const std::string kept = ReadFile(file_);
+  EXPECT_EQ(kept.size(), old.size());
+  EXPECT_TRUE(kept == old);
+  EXPECT_EQ(FolderEntries(dir_), std::vector<std::string>{"port.ini"});
 }
 
 TEST_F(Storage, LoadingWhatIsNotThereRaises) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,10 @@ struct FailureCase {
   int32_t code;  // kept; 0: none
   bool timedOut;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class StreamFailures : public ::testing::TestWithParam<FailureCase> {};
 

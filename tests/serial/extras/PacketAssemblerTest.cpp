@@ -54,6 +54,10 @@ struct CutCase {
   size_t pending;
 };
 
+void PrintTo(const CutCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 // What comes out of `input` fed in the reads that `cuts` (ascending offsets) mark.
 struct Outcome {
   TPieces pieces;
@@ -183,13 +187,16 @@ INSTANTIATE_TEST_SUITE_P(
                 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A read longer than the maximum comes out in pieces of the maximum; none without one.
 TEST(PacketAssembler, WithNothingToCutByEachReadIsAPacket) {
   TPacketAssembler assembler;
-  assembler.SetSettings(Rules("", "", 0, false, false, 1));
-  EXPECT_EQ(assembler.Feed("abc", t0), TPieces{P("abc")});
+  assembler.SetSettings(Rules("", "", 0, false, false, 2));
+  EXPECT_EQ(assembler.Feed("abcde", t0), (TPieces{P("ab"), P("cd"), P("e")}));
   EXPECT_TRUE(assembler.Feed("", t0).empty());
   EXPECT_EQ(assembler.Feed("d", t0), TPieces{P("d")});
   EXPECT_EQ(assembler.Pending(), 0u);
+  assembler.SetSettings(Rules("", "", 0, false, false, 0));
+  EXPECT_EQ(assembler.Feed(std::string(1500, 'x'), t0), TPieces{P(std::string(1500, 'x'))});
 }
 
 TEST(PacketAssembler, TheTimeOutRunsFromTheFirstHeldByte) {

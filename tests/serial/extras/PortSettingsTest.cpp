@@ -41,8 +41,9 @@ TEST(PortSettings, BadValueNamesItsKeyAndChangesNothing) {
   };
   for (const auto& c :
        {Case{"BaudRate", "fast"}, Case{"CustomBaudRate", "2147483648"},
-        Case{"CustomBaudRate", "12x"}, Case{"XonChar", "256"}, Case{"XoffChar", "-1"},
-        Case{"DiscardNull", "maybe"}, Case{"Events", "RxChar, Bogus"}, Case{"StopBits", "3"}}) {
+        Case{"CustomBaudRate", "12x"}, Case{"CustomBaudRate", "-5"}, Case{"CustomBaudRate", "0"},
+        Case{"XonChar", "256"}, Case{"XoffChar", "-1"}, Case{"DiscardNull", "maybe"},
+        Case{"Events", "RxChar, Bogus"}, Case{"StopBits", "3"}}) {
     TComPortSettings s = UnusualSettings();
     try {
       // The good key is read first and must not be kept when the bad one is refused.
