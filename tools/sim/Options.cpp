@@ -124,7 +124,8 @@ the panel until interrupted (Ctrl-C or SIGTERM).
 
 Options:
   --link PATH           make the symbolic link to the panel's end at PATH instead (removed
-                        at exit). A stale link left by an earlier run is replaced.
+                        at exit). A stale link left by an earlier run is replaced; a
+                        link to a port that is still live is never taken.
                         Without it the link is valtrex-sim (or valtrex-sim-2, -3 ... while
                         others run) in the user's folder of virtual ports, where the
                         panel's port list finds it.
