@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/posix/TermiosDevice.h"
@@ -19,6 +20,8 @@ int WakeSignal() {
 }
 
 void OnWakeSignal(int) {}
+
+constexpr uintptr_t kWatched = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
 
 }  // namespace
 
@@ -41,11 +44,11 @@ struct TModemState {
   TLineCounters counters;
 };
 
-TModemState ReadModemState(int fd, bool withCounters) {
+TModemState ReadModemState(const TKernel& k, int fd, bool withCounters) {
   TModemState state;
-  ioctl(fd, TIOCMGET, &state.lines);
+  k.ioctl(fd, TIOCMGET, &state.lines);
   serial_icounter_struct c{};
-  if (withCounters && ioctl(fd, TIOCGICOUNT, &c) == 0) {
+  if (withCounters && k.ioctl(fd, TIOCGICOUNT, &c) == 0) {
     state.counted = true;
     state.counters.cts = static_cast<uint32_t>(c.cts);
     state.counters.dsr = static_cast<uint32_t>(c.dsr);
@@ -148,17 +151,17 @@ void TTermiosDevice::WatchModemLines() {
   sigaddset(&wake, WakeSignal());
   pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
   std::unique_lock lock(mutex_);
-  TModemState last = ReadModemState(fd_, hasCounters_);
+  TModemState last = ReadModemState(k_, fd_, hasCounters_);
   while (!stopping_ && !gone_) {
     lock.unlock();
-    const int r = ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG);
+    const int r = k_.ioctl(fd_, TIOCMIWAIT, reinterpret_cast<void*>(kWatched));
     const int error = errno;
     lock.lock();
     if (r != 0 && error == EINTR) continue;
     // A driver that cannot wait on its lines leaves them unwatched; a device that went away
     // is reported by the service thread.
     if (r != 0) break;
-    const TModemState now = ReadModemState(fd_, hasCounters_);
+    const TModemState now = ReadModemState(k_, fd_, hasCounters_);
     const uint32_t events = ModemEvents(last, now);
     last = now;
     // Output held for DSR, or input dropped without it, may go on now.

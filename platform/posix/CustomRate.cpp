@@ -21,9 +21,10 @@ bool CloseEnough(uint32_t held, uint32_t wanted) {
 
 }  // namespace
 
-int ApplyLineWithRate(int fd, const TTermiosFlags& flags, uint32_t baudRate, bool checkFormat) {
+int ApplyLineWithRate(const TKernel& k, int fd, const TTermiosFlags& flags, uint32_t baudRate,
+                      bool checkFormat) {
   termios2 t{};
-  if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+  if (k.ioctl(fd, TCGETS2, &t) != 0) return errno;
   t.c_iflag = flags.iflag;
   t.c_oflag = flags.oflag;
   t.c_lflag = flags.lflag;
@@ -34,10 +35,10 @@ int ApplyLineWithRate(int fd, const TTermiosFlags& flags, uint32_t baudRate, boo
   t.c_cc[VSTOP] = flags.vstop;
   t.c_ispeed = baudRate;
   t.c_ospeed = baudRate;
-  if (ioctl(fd, TCSETS2, &t) != 0) return errno;
+  if (k.ioctl(fd, TCSETS2, &t) != 0) return errno;
 
   termios2 held{};
-  if (ioctl(fd, TCGETS2, &held) != 0) return errno;
+  if (k.ioctl(fd, TCGETS2, &held) != 0) return errno;
   if (!CloseEnough(held.c_ospeed, baudRate)) return EINVAL;
   if (checkFormat && (held.c_cflag & kFormatBits) != (t.c_cflag & kFormatBits)) return EINVAL;
   return 0;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/posix/Kernel.h"
 #include "platform/posix/LineConfig.h"
 
 namespace platform::posix {
@@ -13,7 +14,8 @@ namespace platform::posix {
 // both directions, reads it back and returns 0, EINVAL when the driver holds another rate or
 // dropped part of the character format (checked when `checkFormat`), or the errno of the
 // driver's refusal.
-int ApplyLineWithRate(int fd, const TTermiosFlags& flags, uint32_t baudRate, bool checkFormat);
+int ApplyLineWithRate(const TKernel& k, int fd, const TTermiosFlags& flags, uint32_t baudRate,
+                      bool checkFormat);
 
 // The output rate the driver holds, whatever way it was set.
 int ReadBaudRate(int fd, uint32_t* baudRate);

@@ -52,9 +52,9 @@ TLineCounters FromDriver(const serial_icounter_struct& c) {
 
 // Pseudo-terminal slaves: a terminal with no line behind it, whose driver forces 8 data bits
 // and no parity whatever it is told.
-bool IsPseudoTerminal(int fd) {
+bool IsPseudoTerminal(const TKernel& k, int fd) {
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  if (k.fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
   const unsigned int m = major(st.st_rdev);
   return m >= 136 && m <= 143;
 }
@@ -63,25 +63,25 @@ bool IsPseudoTerminal(int fd) {
 
 void TTermiosDevice::InitLine() {
   // Raw at once: a terminal opened with its old settings would echo and edit what arrives.
-  pseudoTerminal_ = IsPseudoTerminal(fd_);
+  pseudoTerminal_ = IsPseudoTerminal(k_, fd_);
   decoder_.SetOptions({.marked = !pseudoTerminal_});
   termios t;
-  if (tcgetattr(fd_, &t) == 0) {
+  if (k_.tcgetattr(fd_, &t) == 0) {
     TTermiosFlags flags;
     MakeRaw(flags, t.c_cflag);
     Unmark(flags);
     Put(flags, t, true);
-    tcsetattr(fd_, TCSANOW, &t);
+    k_.tcsetattr(fd_, TCSANOW, &t);
   }
   int lines = 0;
-  hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
+  hasModemLines_ = k_.ioctl(fd_, TIOCMGET, &lines) == 0;
   serial_icounter_struct counters{};
-  if (ioctl(fd_, TIOCGICOUNT, &counters) == 0) {
+  if (k_.ioctl(fd_, TIOCGICOUNT, &counters) == 0) {
     hasCounters_ = true;
     counters_ = FromDriver(counters);
   }
   serial_rs485 rs485{};
-  if (ioctl(fd_, TIOCGRS485, &rs485) == 0) {
+  if (k_.ioctl(fd_, TIOCGRS485, &rs485) == 0) {
     rs485Known_ = true;
     rs485Saved_.assign(reinterpret_cast<const uint8_t*>(&rs485),
                        reinterpret_cast<const uint8_t*>(&rs485) + sizeof rs485);
@@ -113,7 +113,7 @@ void TTermiosDevice::Unmark(TTermiosFlags& flags) const {
 
 int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& options) {
   termios saved;
-  if (tcgetattr(fd_, &saved) != 0) return errno;
+  if (k_.tcgetattr(fd_, &saved) != 0) return errno;
   int error = 0;
   if (options.speedCode) {
     termios t = saved;
@@ -124,7 +124,7 @@ int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& op
     cfsetospeed(&t, *options.speedCode);
     // tcsetattr succeeds when any part of the settings took; what the driver holds is checked.
     termios held;
-    if (tcsetattr(fd_, TCSANOW, &t) != 0 || tcgetattr(fd_, &held) != 0) {
+    if (k_.tcsetattr(fd_, TCSANOW, &t) != 0 || k_.tcgetattr(fd_, &held) != 0) {
       error = errno;
     } else if (cfgetospeed(&held) != *options.speedCode) {
       error = EINVAL;
@@ -132,10 +132,10 @@ int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& op
       error = EINVAL;
     }
   } else {
-    error = ApplyLineWithRate(fd_, flags, options.baudRate, !pseudoTerminal_);
+    error = ApplyLineWithRate(k_, fd_, flags, options.baudRate, !pseudoTerminal_);
   }
   // A refused record leaves the line as it was.
-  if (error != 0) tcsetattr(fd_, TCSANOW, &saved);
+  if (error != 0) k_.tcsetattr(fd_, TCSANOW, &saved);
   return error;
 }
 
@@ -151,11 +151,11 @@ int TTermiosDevice::ApplyPins(const TLineOptions& options) {
     rs485.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND);
     rs485.delay_rts_before_send = 0;
     rs485.delay_rts_after_send = 0;
-    rs485Active_ = ioctl(fd_, TIOCSRS485, &rs485) == 0;
+    rs485Active_ = k_.ioctl(fd_, TIOCSRS485, &rs485) == 0;
   } else if (!toggle && rs485Active_) {
     serial_rs485 rs485;
     std::memcpy(&rs485, rs485Saved_.data(), sizeof rs485);
-    ioctl(fd_, TIOCSRS485, &rs485);
+    k_.ioctl(fd_, TIOCSRS485, &rs485);
     rs485Active_ = false;
   }
   if (rs485Active_) return 0;
@@ -176,13 +176,13 @@ int TTermiosDevice::ApplyPins(const TLineOptions& options) {
 }
 
 int TTermiosDevice::SetModemBits(int bits, bool on) {
-  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
+  if (k_.ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
   return NoModemLines(errno) ? 0 : errno;
 }
 
 bool TTermiosDevice::DsrOn() {
   int lines = 0;
-  return hasModemLines_ && ioctl(fd_, TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR);
+  return hasModemLines_ && k_.ioctl(fd_, TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR);
 }
 
 void TTermiosDevice::RaiseRtsForSend() {
@@ -197,7 +197,7 @@ void TTermiosDevice::RaiseRtsForSend() {
 uint32_t TTermiosDevice::SampleCounters() {
   if (!hasCounters_) return 0;
   serial_icounter_struct driver{};
-  if (ioctl(fd_, TIOCGICOUNT, &driver) != 0) return 0;
+  if (k_.ioctl(fd_, TIOCGICOUNT, &driver) != 0) return 0;
   const TLineCounters now = FromDriver(driver);
   uint32_t flags = 0;
   if (now.frame != counters_.frame) flags |= kCeFrame;
@@ -230,12 +230,12 @@ size_t TTermiosDevice::WaitingInput(bool& wake) {
   // and breaks and the NULs to be dropped among them, and a read gives only the data. So what
   // it holds is taken in first, as far as the queue has room, and counted once decoded.
   int inDriver = 0;
-  if (ioctl(fd_, FIONREAD, &inDriver) != 0 || inDriver <= 0) return queue_.size();
+  if (k_.ioctl(fd_, FIONREAD, &inDriver) != 0 || inDriver <= 0) return queue_.size();
   if (InputRoom() > 0) {
     ProgressReceive(Clock::now());
     // Reads may have been served, or have new deadlines, which the service thread must learn.
     wake = NeedsWake();
-    if (gone_ || ioctl(fd_, FIONREAD, &inDriver) != 0) inDriver = 0;
+    if (gone_ || k_.ioctl(fd_, FIONREAD, &inDriver) != 0) inDriver = 0;
   }
   // Beyond a full queue the bytes stay in the driver, whose flow control then holds the sender
   // back. They are counted where each is data as it stands; elsewhere once a read has made
@@ -264,13 +264,13 @@ int TTermiosDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
     // Once the driver's queue has been seen empty with nothing written since, it still is:
     // only this device writes to the line.
     int outDriver = 0;
-    if (txBusy_ && ioctl(fd_, TIOCOUTQ, &outDriver) == 0 && outDriver > 0)
+    if (txBusy_ && k_.ioctl(fd_, TIOCOUTQ, &outDriver) == 0 && outDriver > 0)
       out += static_cast<uint64_t>(outDriver);
     stat->cbOutQue = static_cast<uint32_t>(std::min<uint64_t>(out, UINT32_MAX));
     stat->Flags = 0;
     const bool waiting = out > 0;
     int lines = 0;
-    const bool haveLines = hasModemLines_ && ioctl(fd_, TIOCMGET, &lines) == 0;
+    const bool haveLines = hasModemLines_ && k_.ioctl(fd_, TIOCMGET, &lines) == 0;
     if (waiting && options_.hardwareFlow && haveLines && !(lines & TIOCM_CTS)) {
       stat->Flags |= 0x01;  // CTS hold
     }
@@ -298,13 +298,13 @@ int TTermiosDevice::EscapeCommFunction(uint32_t function) {
     case kClrRts:
       return SetModemBits(TIOCM_RTS, false);
     case kSetBreak:
-      return result(ioctl(fd_, TIOCSBRK));
+      return result(k_.ioctl(fd_, TIOCSBRK, nullptr));
     case kClrBreak:
-      return result(ioctl(fd_, TIOCCBRK));
+      return result(k_.ioctl(fd_, TIOCCBRK, nullptr));
     case kSetXon:
-      return tcflow(fd_, TCOON) == 0 ? 0 : errno;
+      return k_.tcflow(fd_, TCOON) == 0 ? 0 : errno;
     case kSetXoff:
-      return tcflow(fd_, TCOOFF) == 0 ? 0 : errno;
+      return k_.tcflow(fd_, TCOOFF) == 0 ? 0 : errno;
     default:
       return EINVAL;
   }
@@ -316,7 +316,7 @@ int TTermiosDevice::GetCommModemStatus(uint32_t* status) {
   std::lock_guard lock(mutex_);
   if (gone_) return gone_;
   int lines = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) != 0) return NoModemLines(errno) ? 0 : errno;
+  if (k_.ioctl(fd_, TIOCMGET, &lines) != 0) return NoModemLines(errno) ? 0 : errno;
   if (lines & TIOCM_CTS) *status |= kMsCtsOn;
   if (lines & TIOCM_DSR) *status |= kMsDsrOn;
   if (lines & TIOCM_RNG) *status |= kMsRingOn;

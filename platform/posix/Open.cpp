@@ -36,21 +36,21 @@ namespace {
 
 // The lock and the exclusive mode end with the descriptor; TIOCNXCL first, since the driver
 // keeps its exclusive flag for as long as any other descriptor has the device open.
-void Release(int fd) {
-  ioctl(fd, TIOCNXCL);
-  close(fd);
+void Release(const TKernel& k, int fd) {
+  k.ioctl(fd, TIOCNXCL, nullptr);
+  k.close(fd);
 }
 
 }  // namespace
 
-std::unique_ptr<ComDevice> TTermiosDevice::Create(int fd, int& error) {
+std::unique_ptr<ComDevice> TTermiosDevice::Create(const TKernel& kernel, int fd, int& error) {
   const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
     error = errno;
-    Release(fd);
+    Release(kernel, fd);
     return nullptr;
   }
-  std::unique_ptr<TTermiosDevice> device(new TTermiosDevice(fd, wakeFd));
+  std::unique_ptr<TTermiosDevice> device(new TTermiosDevice(kernel, fd, wakeFd));
   // Without a timer the service thread is woken for every new deadline instead.
   device->timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   // Without it a caller waits for the service thread to finish its read.
@@ -66,7 +66,8 @@ std::unique_ptr<ComDevice> TTermiosDevice::Create(int fd, int& error) {
   return device;
 }
 
-TTermiosDevice::TTermiosDevice(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {}
+TTermiosDevice::TTermiosDevice(const TKernel& kernel, int fd, int wakeFd)
+    : k_(kernel), fd_(fd), wakeFd_(wakeFd) {}
 
 void TTermiosDevice::Start() {
   watcherDone_ = !hasModemLines_;
@@ -95,30 +96,34 @@ TTermiosDevice::~TTermiosDevice() {
     if (rs485Active_ && rs485Saved_.size() == sizeof(serial_rs485)) {
       serial_rs485 saved;
       std::memcpy(&saved, rs485Saved_.data(), sizeof saved);
-      ioctl(fd_, TIOCSRS485, &saved);
+      k_.ioctl(fd_, TIOCSRS485, &saved);
     }
   }
-  Release(fd_);
+  Release(k_, fd_);
   close(wakeFd_);
   if (timerFd_ >= 0) close(timerFd_);
   if (callerWakeFd_ >= 0) close(callerWakeFd_);
 }
 
-std::unique_ptr<ComDevice> AdoptComDevice(int fd, int& error) {
+std::unique_ptr<ComDevice> AdoptComDevice(const TKernel& kernel, int fd, int& error) {
   // The lock comes before anything touches the line: a second opener, in this process or
   // another, must not change a line that is in use. A driver without exclusive mode (ENOTTY,
   // EINVAL) still has the lock.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (kernel.flock(fd, LOCK_EX | LOCK_NB) != 0) {
     error = errno == EWOULDBLOCK ? EBUSY : errno;
-    close(fd);
+    kernel.close(fd);
     return nullptr;
   }
-  if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+  if (kernel.ioctl(fd, TIOCEXCL, nullptr) != 0 && errno != ENOTTY && errno != EINVAL) {
     error = errno;
-    close(fd);
+    kernel.close(fd);
     return nullptr;
   }
-  return TTermiosDevice::Create(fd, error);
+  return TTermiosDevice::Create(kernel, fd, error);
+}
+
+std::unique_ptr<ComDevice> AdoptComDevice(int fd, int& error) {
+  return AdoptComDevice(SystemKernel(), fd, error);
 }
 
 }  // namespace posix

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/ComDevice.h"
+#include "platform/posix/Kernel.h"
 #include "platform/posix/LineConfig.h"
 #include "platform/posix/ReceiveDecoder.h"
 #include "platform/posix/Timeouts.h"
@@ -35,7 +36,7 @@ struct TLineCounters {
 class TTermiosDevice final : public ComDevice {
  public:
   // Takes over an open descriptor that already holds the exclusive lock; closes it on failure.
-  static std::unique_ptr<ComDevice> Create(int fd, int& error);
+  static std::unique_ptr<ComDevice> Create(const TKernel& kernel, int fd, int& error);
   ~TTermiosDevice() override;
   TTermiosDevice(const TTermiosDevice&) = delete;
   TTermiosDevice& operator=(const TTermiosDevice&) = delete;
@@ -74,7 +75,7 @@ class TTermiosDevice final : public ComDevice {
     uint32_t* mask = nullptr;
   };
 
-  TTermiosDevice(int fd, int wakeFd);
+  TTermiosDevice(const TKernel& kernel, int fd, int wakeFd);
   void Start();
   void InitLine();
 
@@ -153,14 +154,15 @@ class TTermiosDevice final : public ComDevice {
   void WatchModemLines();
   void StopModemWatcher();
 
+  const TKernel& k_;  // every call on fd_ goes through it
   const int fd_;
   const int wakeFd_;
-  int timerFd_ = -1;  // rings at a deadline that came after the service thread began to poll
+  int timerFd_ = -1;       // rings at a deadline that came after the service thread began to poll
   int callerWakeFd_ = -1;  // ends the poll of a caller that waits for its read itself
   // The read whose caller polls the device itself, so its bytes reach it without a hop through
   // the service thread; whoever else finishes that read wakes the caller.
   const TOverlapped* driven_ = nullptr;
-  bool drivenIn_ = false;  // its poll asks for input; without, room made later must wake it
+  bool drivenIn_ = false;          // its poll asks for input; without, room made later must wake it
   bool callerTakesInput_ = false;  // a waiting thread polls for input, not the service thread
   std::optional<Clock::time_point> handBackAt_;  // and, until then, will be back for it
   std::mutex mutex_;

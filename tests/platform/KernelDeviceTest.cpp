@@ -1,0 +1,69 @@
+// The terminal device on a scripted kernel that plays on-board UARTs and USB adapters: what
+// only a real line shows, without one.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "platform/ComDevice.h"
+#include "platform/Sync.h"
+#include "tests/platform/PtyPair.h"
+#include "tests/platform/ScriptedKernel.h"
+
+namespace platform::kerneltest {
+namespace {
+
+using ptytest::PanelDcb;
+using ptytest::Timeouts;
+
+struct TRig {
+  explicit TRig(TDriverModel model) : kernel(std::move(model)) {
+    int error = -1;
+    device = kernel.Open(error);
+    EXPECT_TRUE(device) << "open failed with " << error;
+  }
+  void SetUp(const TDCB& dcb = PanelDcb()) {
+    ASSERT_EQ(device->SetCommState(dcb), 0);
+    ASSERT_EQ(device->SetCommTimeouts(Timeouts(0, 0, 0, 0, 0)), 0);
+  }
+  // Starts a comm-event wait on `mask`, to be ended by WaitEvent.
+  void StartEvent(uint32_t mask) {
+    ov.hEvent = &event;
+    ASSERT_EQ(device->SetCommMask(mask), 0);
+    ASSERT_EQ(device->WaitCommEvent(&seen, &ov), kIoPending);
+  }
+  bool WaitEvent(uint32_t ms = 5000) {
+    if (WaitForSingleObject(event, ms) != kWaitObject0) return false;
+    uint32_t done = 0;
+    return device->GetOverlappedResult(&ov, &done, false) == 0;
+  }
+  void Write(const std::string& bytes) {
+    uint32_t done = 0;
+    ASSERT_EQ(device->WriteFile(bytes.data(), static_cast<uint32_t>(bytes.size()), &done, nullptr),
+              0);
+    ASSERT_EQ(done, bytes.size());
+  }
+
+  TScriptedKernel kernel;
+  std::unique_ptr<ComDevice> device;
+  TEvent event{true, false};
+  TOverlapped ov;
+  uint32_t seen = 0;
+};
+
+TEST(KernelDevice, UnpluggedAdapterEndsTransfersWithEio) {
+  TRig rig(UsbSerial());
+  rig.SetUp();
+  rig.Write("frame");
+  char buffer[8];
+  TOverlapped ov;
+  ASSERT_EQ(rig.device->ReadFile(buffer, sizeof buffer, nullptr, &ov), kIoPending);
+  rig.kernel.Unplug();
+  uint32_t done = 0;
+  EXPECT_EQ(rig.device->GetOverlappedResult(&ov, &done, true), EIO);
+  EXPECT_EQ(rig.device->WriteFile("x", 1, &done, nullptr), EIO);
+}
+
+}  // namespace
+}  // namespace platform::kerneltest
