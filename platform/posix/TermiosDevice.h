@@ -190,6 +190,7 @@ class TTermiosDevice final : public ComDevice {
   std::optional<uint8_t> priorityChar_;  // TransmitCommChar's byte, ahead of the writes
   bool wantOutput_ = false;              // the driver's queue was full: wait for room
   bool txBusy_ = false;                  // bytes went to the driver and have not drained yet
+  Clock::time_point wireEnd_{};          // when the bytes written have left at the line's rate
   std::optional<Clock::time_point> drainAt_;
   Clock::duration drainBackoff_{};
   uint32_t lastOutq_ = 0;

@@ -21,6 +21,9 @@ constexpr size_t kChunk = 65536;
 constexpr auto kDrainBackoffLimit = std::chrono::milliseconds(200);
 // How long input stays with a thread that polled for it itself, after its wait ended.
 constexpr auto kHandBack = std::chrono::milliseconds(1);
+// What a byte may lag behind the write before its start bit: a USB adapter gets it with the
+// next bus frame.
+constexpr auto kWireLag = std::chrono::milliseconds(1);
 
 // Time-outs can add up to more than a clock can hold; thirty years is as good as never.
 Clock::time_point After(Clock::time_point now, uint64_t ms) {
@@ -677,7 +680,13 @@ bool TTermiosDevice::WriteSome(const uint8_t* bytes, uint32_t count, uint32_t& w
     const ssize_t n = k_.write(fd_, bytes, count);
     if (n >= 0) {
       written = static_cast<uint32_t>(n);
-      if (n > 0) txBusy_ = true;
+      if (n > 0) {
+        txBusy_ = true;
+        // A pseudo-terminal passes bytes on at once: there is no line to wait for.
+        if (!pseudoTerminal_) {
+          wireEnd_ = std::max(wireEnd_, Clock::now() + kWireLag) + charTime_ * written;
+        }
+      }
       if (written < count) wantOutput_ = true;
       return true;
     }
@@ -744,6 +753,10 @@ void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
     const uint32_t outq = emptyDriver ? 0 : KernelOutQueue();
     if (outq > 0) {
       ScheduleDrainCheck(now, outq);
+    } else if (now < wireEnd_) {
+      // The driver's count leaves out the bytes in the hardware's FIFO, which on a USB adapter
+      // holds whole frames: whatever it says, the bytes need their time on the wire.
+      if (!drainAt_ || *drainAt_ > wireEnd_) drainAt_ = wireEnd_;
     } else {
       txBusy_ = false;
       drainAt_.reset();

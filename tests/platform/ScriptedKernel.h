@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct TDriverModel {
   unsigned fifo = 16;      // bytes the hardware holds beyond the driver's output count
   bool modemWait = true;   // TIOCMIWAIT
 };
+
+inline void PrintTo(const TDriverModel& model, std::ostream* out) {
+  *out << model.name;
+}
 
 TDriverModel Uart16550();  // an 8250/16550 port, 16-byte FIFO
 TDriverModel UsbSerial();  // a usb-serial adapter: its FIFO beyond the host's count, no LSR
