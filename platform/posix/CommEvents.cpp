@@ -44,9 +44,10 @@ struct TModemState {
   TLineCounters counters;
 };
 
-TModemState ReadModemState(const TKernel& k, int fd, bool withCounters) {
-  TModemState state;
-  k.ioctl(fd, TIOCMGET, &state.lines);
+// False when the lines cannot be read (the device went away).
+bool ReadModemState(const TKernel& k, int fd, bool withCounters, TModemState& state) {
+  state = {};
+  if (k.ioctl(fd, TIOCMGET, &state.lines) != 0) return false;
   serial_icounter_struct c{};
   if (withCounters && k.ioctl(fd, TIOCGICOUNT, &c) == 0) {
     state.counted = true;
@@ -55,7 +56,7 @@ TModemState ReadModemState(const TKernel& k, int fd, bool withCounters) {
     state.counters.dcd = static_cast<uint32_t>(c.dcd);
     state.counters.rng = static_cast<uint32_t>(c.rng);
   }
-  return state;
+  return true;
 }
 
 // The counters catch a line that went and came back between two looks; the levels alone
@@ -151,8 +152,26 @@ void TTermiosDevice::WatchModemLines() {
   sigaddset(&wake, WakeSignal());
   pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
   std::unique_lock lock(mutex_);
-  TModemState last = ReadModemState(k_, fd_, hasCounters_);
+  TModemState last;
+  ReadModemState(k_, fd_, hasCounters_, last);
+  // What changed since the last look, handed to the device; false once the lines are gone.
+  const auto look = [&] {
+    TModemState now;
+    if (!ReadModemState(k_, fd_, hasCounters_, now)) return false;
+    const uint32_t events = ModemEvents(last, now);
+    last = now;
+    // Output held for DSR, or input dropped without it, may go on now.
+    if (events & kEvDsr) Wake();
+    RaiseEvents(events);
+    return true;
+  };
   while (!stopping_ && !gone_) {
+    // A line change came while the driver's wait was on, and may have switched its modem
+    // interrupt off: what changed meanwhile is read, and the wait that follows turns it on.
+    if (rewatch_) {
+      rewatch_ = false;
+      if (!look()) break;
+    }
     lock.unlock();
     const int r = k_.ioctl(fd_, TIOCMIWAIT, reinterpret_cast<void*>(kWatched));
     const int error = errno;
@@ -160,16 +179,18 @@ void TTermiosDevice::WatchModemLines() {
     if (r != 0 && error == EINTR) continue;
     // A driver that cannot wait on its lines leaves them unwatched; a device that went away
     // is reported by the service thread.
-    if (r != 0) break;
-    const TModemState now = ReadModemState(k_, fd_, hasCounters_);
-    const uint32_t events = ModemEvents(last, now);
-    last = now;
-    // Output held for DSR, or input dropped without it, may go on now.
-    if (events & kEvDsr) Wake();
-    RaiseEvents(events);
+    if (r != 0 || !look()) break;
   }
   watcherDone_ = true;
   watcherEnded_.notify_all();
+}
+
+void TTermiosDevice::RewatchModemLines() {
+  if (!watcher_.joinable() || watcherDone_) return;
+  rewatch_ = true;
+  // Lost when the watcher is not inside the driver's wait yet: it then enters it after the
+  // change, which turns the modem interrupt on again.
+  pthread_kill(watcher_.native_handle(), WakeSignal());
 }
 
 void TTermiosDevice::StopModemWatcher() {

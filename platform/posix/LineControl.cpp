@@ -96,6 +96,7 @@ int TTermiosDevice::SetCommState(const TDCB& dcb) {
   if (gone_) return gone_;
   Unmark(flags);
   if (const int error = ApplyLine(flags, options)) return error;
+  RewatchModemLines();
   options_ = options;
   decoder_.SetOptions({options.parityCheck, options.replaceErrors, options.errorChar,
                        options.discardNull, !pseudoTerminal_});

@@ -152,6 +152,7 @@ class TTermiosDevice final : public ComDevice {
   void CheckQueueLevel();
   static void InstallWakeSignal();  // before the first watcher can be signalled
   void WatchModemLines();
+  void RewatchModemLines();  // after a line change, which may have ended the driver's watch
   void StopModemWatcher();
 
   const TKernel& k_;  // every call on fd_ goes through it
@@ -221,6 +222,7 @@ class TTermiosDevice final : public ComDevice {
   // modem-line watcher: blocked in the driver until a line changes
   std::thread watcher_;
   bool watcherDone_ = false;
+  bool rewatch_ = false;  // the watcher reads the lines again and waits anew
   std::condition_variable watcherEnded_;
 };
 
