@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <mutex>
@@ -22,6 +23,15 @@ int WakeSignal() {
 void OnWakeSignal(int) {}
 
 constexpr uintptr_t kWatched = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
+// How often the lines are read where the driver cannot wait on them: often enough for a
+// handshake or a lamp, seldom enough for an adapter that asks its chip each time.
+constexpr auto kModemPollInterval = std::chrono::milliseconds(50);
+
+// The driver has no wait on its lines (many USB adapters): ENOIOCTLCMD reaches the caller as
+// ENOTTY, some drivers refuse with EINVAL.
+bool NoModemWait(int error) {
+  return error == ENOTTY || error == EINVAL;
+}
 
 }  // namespace
 
@@ -36,15 +46,7 @@ void TTermiosDevice::InstallWakeSignal() {
   });
 }
 
-namespace {
-
-struct TModemState {
-  int lines = 0;
-  bool counted = false;
-  TLineCounters counters;
-};
-
-// False when the lines cannot be read (the device went away).
+namespace {  // False when the lines cannot be read (the device went away).
 bool ReadModemState(const TKernel& k, int fd, bool withCounters, TModemState& state) {
   state = {};
   if (k.ioctl(fd, TIOCMGET, &state.lines) != 0) return false;
@@ -144,16 +146,24 @@ int TTermiosDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
 
 // The modem input lines change without any byte arriving, and the driver tells of a change
 // only to a thread blocked in TIOCMIWAIT; this thread waits there and hands what changed to
-// the device. A device without modem ioctls (a pseudo-terminal) gets no such thread and no
-// modem events at all: nothing can change there, so nothing stands in its place.
-void TTermiosDevice::WatchModemLines() {
+// the device. Where the driver has no such wait, the thread reads the lines at intervals. A device
+// without modem ioctls (a pseudo-terminal) gets no such thread and no modem events at all: nothing
+// can change there, so nothing stands in its place.
+void TTermiosDevice::StartModemWatcher() {
+  InstallWakeSignal();
+  // The lines as they are before the device is handed out: a change right after the open is
+  // a change, however late the thread gets going.
+  TModemState last;
+  ReadModemState(k_, fd_, hasCounters_, last);
+  watcher_ = std::thread([this, last] { WatchModemLines(last); });
+}
+
+void TTermiosDevice::WatchModemLines(TModemState last) {
   sigset_t wake;
   sigemptyset(&wake);
   sigaddset(&wake, WakeSignal());
   pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
   std::unique_lock lock(mutex_);
-  TModemState last;
-  ReadModemState(k_, fd_, hasCounters_, last);
   // What changed since the last look, handed to the device; false once the lines are gone.
   const auto look = [&] {
     TModemState now;
@@ -165,7 +175,13 @@ void TTermiosDevice::WatchModemLines() {
     RaiseEvents(events);
     return true;
   };
+  bool driverWaits = true;
   while (!stopping_ && !gone_) {
+    if (!driverWaits) {
+      watcherWake_.wait_for(lock, kModemPollInterval);
+      if (stopping_ || gone_ || !look()) break;
+      continue;
+    }
     // A line change came while the driver's wait was on, and may have switched its modem
     // interrupt off: what changed meanwhile is read, and the wait that follows turns it on.
     if (rewatch_) {
@@ -177,8 +193,11 @@ void TTermiosDevice::WatchModemLines() {
     const int error = errno;
     lock.lock();
     if (r != 0 && error == EINTR) continue;
-    // A driver that cannot wait on its lines leaves them unwatched; a device that went away
-    // is reported by the service thread.
+    if (r != 0 && NoModemWait(error)) {
+      driverWaits = false;
+      continue;
+    }
+    // A device that went away is reported by the service thread.
     if (r != 0 || !look()) break;
   }
   watcherDone_ = true;
@@ -191,6 +210,7 @@ void TTermiosDevice::RewatchModemLines() {
   // Lost when the watcher is not inside the driver's wait yet: it then enters it after the
   // change, which turns the modem interrupt on again.
   pthread_kill(watcher_.native_handle(), WakeSignal());
+  watcherWake_.notify_all();
 }
 
 void TTermiosDevice::StopModemWatcher() {
@@ -202,6 +222,7 @@ void TTermiosDevice::StopModemWatcher() {
     // sent a moment before is lost, so it goes again until the thread has ended.
     while (!watcherDone_) {
       pthread_kill(watcher_.native_handle(), WakeSignal());
+      watcherWake_.notify_all();
       watcherEnded_.wait_for(lock, std::chrono::milliseconds(20));
     }
   }

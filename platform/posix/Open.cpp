@@ -71,9 +71,8 @@ TTermiosDevice::TTermiosDevice(const TKernel& kernel, int fd, int wakeFd)
 
 void TTermiosDevice::Start() {
   watcherDone_ = !hasModemLines_;
-  if (hasModemLines_) InstallWakeSignal();
   service_ = std::thread([this] { ServiceLoop(); });
-  if (hasModemLines_) watcher_ = std::thread([this] { WatchModemLines(); });
+  if (hasModemLines_) StartModemWatcher();
 }
 
 TTermiosDevice::~TTermiosDevice() {

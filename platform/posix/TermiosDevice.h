@@ -33,6 +33,13 @@ struct TLineCounters {
   uint32_t cts = 0, dsr = 0, dcd = 0, rng = 0;
 };
 
+// The modem input lines, and their counters where the driver keeps them.
+struct TModemState {
+  int lines = 0;
+  bool counted = false;
+  TLineCounters counters;
+};
+
 class TTermiosDevice final : public ComDevice {
  public:
   // Takes over an open descriptor that already holds the exclusive lock; closes it on failure.
@@ -151,7 +158,8 @@ class TTermiosDevice final : public ComDevice {
   void RaiseEvents(uint32_t events);
   void CheckQueueLevel();
   static void InstallWakeSignal();  // before the first watcher can be signalled
-  void WatchModemLines();
+  void StartModemWatcher();
+  void WatchModemLines(TModemState last);
   void RewatchModemLines();  // after a line change, which may have ended the driver's watch
   void StopModemWatcher();
 
@@ -224,6 +232,7 @@ class TTermiosDevice final : public ComDevice {
   bool watcherDone_ = false;
   bool rewatch_ = false;  // the watcher reads the lines again and waits anew
   std::condition_variable watcherEnded_;
+  std::condition_variable watcherWake_;  // ends the pause between two looks at the lines
 };
 
 }  // namespace platform::posix

@@ -185,8 +185,8 @@ uint32_t TScriptedKernel::Pending(Clock::time_point now) const {
 int TScriptedKernel::ModemWait() {
   std::unique_lock lock(mutex_);
   Note("TIOCMIWAIT");
-  if (!model_.modemWait) return Fail<int>(ENOTTY);
   ++modemWaits_;
+  if (!model_.modemWait) return Fail<int>(ENOTTY);
   // The wait switches the modem-status interrupt on; a line change later may switch it off.
   modemInterrupt_ = true;
   const uint64_t seen = modemInterrupts_;

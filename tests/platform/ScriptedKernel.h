@@ -67,7 +67,7 @@ class TScriptedKernel {
   // RTS lowered while the transmitter still had bits of a written byte to send.
   int RtsDropsMidFrame();
   Clock::time_point WireEnd();  // when the last byte written leaves the transmitter
-  int ModemWaitsEntered();      // TIOCMIWAIT calls so far
+  int ModemWaitsEntered();      // TIOCMIWAIT calls so far, refused ones too
   // The device's calls on its descriptor, by name ("TIOCMBIC", "tcsetattr", ...), each with
   // the output lines as they were when it came.
   struct TCall {
