@@ -118,6 +118,11 @@ std::unique_ptr<ComDevice> AdoptComDevice(const TKernel& kernel, int fd, int& er
     kernel.close(fd);
     return nullptr;
   }
+  // Opening raised DTR and RTS, which a device at the far end may take as a command: they come
+  // down at once, not after the threads and the line set-up, and go up again only as the line
+  // record asks. A device without modem lines has nothing to lower.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  kernel.ioctl(fd, TIOCMBIC, &lines);
   return TTermiosDevice::Create(kernel, fd, error);
 }
 

@@ -65,6 +65,18 @@ TEST(KernelDevice, UnpluggedAdapterEndsTransfersWithEio) {
   EXPECT_EQ(rig.device->WriteFile("x", 1, &done, nullptr), EIO);
 }
 
+// Opening raises DTR and RTS; a generator that takes DTR for "start" must see them fall before
+// the device does anything else with the line.
+TEST(KernelDevice, OpenLowersDtrAndRtsFirst) {
+  TRig rig(Uart16550());
+  for (const TScriptedKernel::TCall& call : rig.kernel.Calls()) {
+    if (call.outputLines & (TIOCM_DTR | TIOCM_RTS)) {
+      EXPECT_TRUE(call.name == "TIOCEXCL" || call.name == "TIOCMBIC") << call.name;
+    }
+  }
+  EXPECT_EQ(rig.kernel.OutputLines() & (TIOCM_DTR | TIOCM_RTS), 0);
+}
+
 std::string ModelName(const ::testing::TestParamInfo<TDriverModel>& info) {
   return info.param.name;
 }
