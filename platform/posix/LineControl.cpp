@@ -144,19 +144,21 @@ int TTermiosDevice::ApplyPins(const TLineOptions& options) {
   // Opening raises DTR and RTS; from here on they follow the record.
   if (const int error = SetModemBits(TIOCM_DTR, options.dtr == TPinControl::pcOn)) return error;
   const bool toggle = options.rts == TPinControl::pcToggle;
-  if (toggle && !rs485Active_ && rs485Known_ && rs485Saved_.size() == sizeof(serial_rs485)) {
-    // Where the driver can raise RTS around each transmission itself, it does it best.
-    serial_rs485 rs485;
-    std::memcpy(&rs485, rs485Saved_.data(), sizeof rs485);
-    rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  serial_rs485 saved{};
+  if (rs485Known_ && rs485Saved_.size() == sizeof saved) {
+    std::memcpy(&saved, rs485Saved_.data(), sizeof saved);
+  }
+  if (toggle && !rs485Active_ && (saved.flags & SER_RS485_ENABLED)) {
+    // The driver raises RTS around each transmission best, but its mode may also switch a
+    // board's transceiver from RS-232 to RS-485 and mutes the receiver while sending: it is
+    // used only on a port set up for it, with the delays it was given, and with the receiver
+    // on, since the line's own echo and an early reply must not be lost.
+    serial_rs485 rs485 = saved;
+    rs485.flags |= SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX;
     rs485.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND);
-    rs485.delay_rts_before_send = 0;
-    rs485.delay_rts_after_send = 0;
     rs485Active_ = k_.ioctl(fd_, TIOCSRS485, &rs485) == 0;
   } else if (!toggle && rs485Active_) {
-    serial_rs485 rs485;
-    std::memcpy(&rs485, rs485Saved_.data(), sizeof rs485);
-    k_.ioctl(fd_, TIOCSRS485, &rs485);
+    k_.ioctl(fd_, TIOCSRS485, &saved);
     rs485Active_ = false;
   }
   if (rs485Active_) return 0;

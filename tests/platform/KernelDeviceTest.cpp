@@ -77,6 +77,27 @@ TEST(KernelDevice, OpenLowersDtrAndRtsFirst) {
   EXPECT_EQ(rig.kernel.OutputLines() & (TIOCM_DTR | TIOCM_RTS), 0);
 }
 
+// The kernel's RS-485 mode may rewire a board's transceiver and mutes the receiver while
+// sending: RTS toggle uses it only on a port already set up for it, then with the receiver on,
+// and the port gets its own mode back when closed.
+TEST(KernelDevice, RtsToggleUsesTheKernelsRs485ModeOnlyWhereThePortIsInIt) {
+  struct TCase {
+    uint32_t opened, whileOpen;
+  };
+  const uint32_t kOn = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  for (const TCase c : {TCase{0, 0}, TCase{kOn, kOn | SER_RS485_RX_DURING_TX}}) {
+    TDriverModel model = Uart16550();
+    model.rs485 = true;
+    model.rs485Flags = c.opened;
+    auto rig = std::make_unique<TRig>(model);
+    rig->SetUp();
+    EXPECT_EQ(rig->kernel.Rs485().flags, c.whileOpen) << c.opened;
+    EXPECT_EQ(rig->kernel.Rs485().delay_rts_after_send, 2u) << "the port's own delays stay";
+    rig->device.reset();
+    EXPECT_EQ(rig->kernel.Rs485().flags, c.opened);
+  }
+}
+
 std::string ModelName(const ::testing::TestParamInfo<TDriverModel>& info) {
   return info.param.name;
 }

@@ -66,6 +66,8 @@ TScriptedKernel::TScriptedKernel(TDriverModel model) : model_(std::move(model)) 
   hangupRing_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   modemRing_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   attr_.c_cflag = CS8 | CREAD | HUPCL;
+  rs485_.flags = model_.rs485Flags;
+  rs485_.delay_rts_after_send = model_.rs485 ? 2 : 0;
   cfsetispeed(&attr_, B9600);
   cfsetospeed(&attr_, B9600);
   alive = this;
@@ -136,6 +138,11 @@ int TScriptedKernel::RtsDropsMidFrame() {
 Clock::time_point TScriptedKernel::WireEnd() {
   std::lock_guard lock(mutex_);
   return wireEnd_;
+}
+
+serial_rs485 TScriptedKernel::Rs485() {
+  std::lock_guard lock(mutex_);
+  return rs485_;
 }
 
 int TScriptedKernel::ModemWaitsEntered() {
@@ -249,6 +256,16 @@ int TScriptedKernel::Ioctl(unsigned long request, void* arg) {
       return 0;
     case TIOCSBRK:
     case TIOCCBRK:
+      return 0;
+    case TIOCGRS485:
+    case TIOCSRS485:
+      Note(request == TIOCGRS485 ? "TIOCGRS485" : "TIOCSRS485");
+      if (!model_.rs485) return Fail<int>(ENOTTY);
+      if (request == TIOCGRS485) {
+        std::memcpy(arg, &rs485_, sizeof rs485_);
+      } else {
+        std::memcpy(&rs485_, arg, sizeof rs485_);
+      }
       return 0;
     default:
       Note("ioctl");

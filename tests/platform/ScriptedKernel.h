@@ -33,9 +33,11 @@ using Clock = std::chrono::steady_clock;
 // What kind of port the kernel plays.
 struct TDriverModel {
   std::string name;
-  bool serialCore = true;  // an on-board UART: line status readable, modem interrupt switchable
-  unsigned fifo = 16;      // bytes the hardware holds beyond the driver's output count
-  bool modemWait = true;   // TIOCMIWAIT
+  bool serialCore = true;   // an on-board UART: line status readable, modem interrupt switchable
+  unsigned fifo = 16;       // bytes the hardware holds beyond the driver's output count
+  bool modemWait = true;    // TIOCMIWAIT
+  bool rs485 = false;       // the driver has an RS-485 mode
+  uint32_t rs485Flags = 0;  // the mode the port is in when opened
 };
 
 inline void PrintTo(const TDriverModel& model, std::ostream* out) {
@@ -67,6 +69,7 @@ class TScriptedKernel {
   // RTS lowered while the transmitter still had bits of a written byte to send.
   int RtsDropsMidFrame();
   Clock::time_point WireEnd();  // when the last byte written leaves the transmitter
+  serial_rs485 Rs485();         // the driver's RS-485 mode as the device left it
   int ModemWaitsEntered();      // TIOCMIWAIT calls so far, refused ones too
   // The device's calls on its descriptor, by name ("TIOCMBIC", "tcsetattr", ...), each with
   // the output lines as they were when it came.
@@ -118,6 +121,7 @@ class TScriptedKernel {
   bool unplugged_ = false;
   int rtsDropsMidFrame_ = 0;
   int modemWaits_ = 0;
+  serial_rs485 rs485_{};
   std::vector<TCall> calls_;
 };
 
