@@ -597,7 +597,14 @@ TTermiosDevice::TPulled TTermiosDevice::Pull() {
 uint32_t TTermiosDevice::MarkedErrors(const TReceiveMarks& marks) {
   const uint32_t counted = SampleCounters();
   uint32_t marked = 0;
-  if (marks.errors && !(counted & (kCeRxParity | kCeFrame))) marked |= kCeRxParity;
+  // A bad NUL and a break come marked alike: where the driver counted a break, that is what
+  // they were. Of a line without parity a bad byte can only have lost its stop bit; of one
+  // with parity it may be either, and counts only when the record checks parity.
+  const uint32_t bad = marks.errors - ((counted & kCeBreak) ? marks.nulErrors : 0);
+  const bool counts = !options_.lineParity || options_.parityCheck;
+  if (bad && counts && !(counted & (kCeRxParity | kCeFrame))) {
+    marked |= options_.lineParity ? kCeRxParity : kCeFrame;
+  }
   if (marks.breaks && !(counted & kCeBreak)) marked |= kCeBreak;
   return marked;
 }

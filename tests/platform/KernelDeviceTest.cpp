@@ -98,6 +98,53 @@ TEST(KernelDevice, RtsToggleUsesTheKernelsRs485ModeOnlyWhereThePortIsInIt) {
   }
 }
 
+// What a bad byte gives: the error flags and the data, by the line's parity and the record's
+// check, on a UART that counts its errors and on an adapter that does not.
+TEST(KernelDevice, LineErrorsByParityAndCheck) {
+  using TRx = TScriptedKernel::TRx;
+  struct TRow {
+    const char* what;
+    TDriverModel model;
+    uint8_t parity;  // of the line
+    bool check;
+    TRx kind;
+    uint32_t errors;
+    std::string data;
+  };
+  const TRow rows[] = {
+      {"framing error, no parity, uncounted", UsbSerial(), 0, false, TRx::kFrame, kCeFrame, "A"},
+      {"framing error, checked, no parity", UsbSerial(), 0, true, TRx::kFrame, kCeFrame, "A"},
+      {"parity error, checked", UsbSerial(), 2, true, TRx::kParity, kCeRxParity, "A"},
+      {"parity error, unchecked", UsbSerial(), 2, false, TRx::kParity, 0, "A"},
+      // The UART received the break as a NUL, which stays.
+      {"counted break, checked", Uart16550(), 2, true, TRx::kBreak, kCeBreak, std::string(1, '\0')},
+  };
+  for (const TRow& row : rows) {
+    TRig rig(row.model);
+    TDCB dcb = PanelDcb();
+    dcb.Parity = row.parity;
+    if (row.check) dcb.Flags |= dcb::fParity;
+    rig.SetUp(dcb);
+    rig.kernel.Arrive({{'A', row.kind}, {'z'}});
+    // Until the byte after it is in: whatever the bad one gives has come by then.
+    uint32_t errors = 0;
+    TComStat stat{};
+    std::string data;
+    ptytest::Eventually([&] {
+      uint32_t e = 0;
+      rig.device->ClearCommError(&e, &stat);
+      errors |= e;
+      std::string got(stat.cbInQue, '\0');
+      uint32_t done = 0;
+      if (stat.cbInQue > 0) rig.device->ReadFile(got.data(), stat.cbInQue, &done, nullptr);
+      data += got.substr(0, done);
+      return !data.empty() && data.back() == 'z';
+    });
+    EXPECT_EQ(errors, row.errors) << row.what;
+    EXPECT_EQ(data.substr(0, data.size() - 1), row.data) << row.what;
+  }
+}
+
 std::string ModelName(const ::testing::TestParamInfo<TDriverModel>& info) {
   return info.param.name;
 }

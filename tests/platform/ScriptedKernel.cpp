@@ -1,12 +1,14 @@
 // The scripted kernel's driver and line.
 #include "tests/platform/ScriptedKernel.h"
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "platform/posix/DeviceName.h"
@@ -51,7 +53,8 @@ TDriverModel Uart16550() {
 }
 
 TDriverModel UsbSerial() {
-  return {.name = "UsbSerial", .serialCore = false, .fifo = 256, .modemWait = true};
+  return {
+      .name = "UsbSerial", .serialCore = false, .fifo = 256, .modemWait = true, .counters = false};
 }
 
 TDriverModel UsbNoWait() {
@@ -125,6 +128,35 @@ void TScriptedKernel::Unplug() {
   Ring(modemRing_, true);
 }
 
+void TScriptedKernel::Arrive(const std::vector<TRxByte>& bytes) {
+  std::lock_guard lock(mutex_);
+  const bool check = attr_.c_iflag & INPCK, mark = attr_.c_iflag & PARMRK;
+  for (const TRxByte& b : bytes) {
+    switch (b.kind) {
+      case TRx::kData:
+        if (mark && b.byte == 0xFF) input_.push_back(0xFF);
+        input_.push_back(b.byte);
+        break;
+      case TRx::kBreak:
+        ++counters_.brk;
+        if (mark) input_.insert(input_.end(), {0xFF, 0x00});
+        input_.push_back(0);
+        break;
+      case TRx::kFrame:
+      case TRx::kParity:
+        ++(b.kind == TRx::kFrame ? counters_.frame : counters_.parity);
+        // Without INPCK a bad byte is data like any other.
+        if (check && mark) input_.insert(input_.end(), {0xFF, 0x00});
+        input_.push_back(check && !mark ? 0 : b.byte);
+        break;
+    }
+  }
+  if (!input_.empty() && !inputRinging_) {
+    Ring(inputRing_, true);
+    inputRinging_ = true;
+  }
+}
+
 int TScriptedKernel::OutputLines() {
   std::lock_guard lock(mutex_);
   return outputs_;
@@ -190,6 +222,15 @@ uint32_t TScriptedKernel::Pending(Clock::time_point now) const {
 }
 
 int TScriptedKernel::ModemWait() {
+  // As inside the kernel, a signal that comes once the call has begun ends the wait, however
+  // soon: it stays pending until the poll below, which lets it in.
+  sigset_t all, caller;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &caller);
+  struct TRestore {
+    sigset_t& mask;
+    ~TRestore() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+  } restore{caller};
   std::unique_lock lock(mutex_);
   Note("TIOCMIWAIT");
   ++modemWaits_;
@@ -200,7 +241,7 @@ int TScriptedKernel::ModemWait() {
   while (modemInterrupts_ == seen && !unplugged_) {
     lock.unlock();
     pollfd p = {modemRing_, POLLIN, 0};
-    const int n = ::poll(&p, 1, -1);
+    const int n = ::ppoll(&p, 1, nullptr, &caller);
     const int error = errno;
     lock.lock();
     if (n < 0 && error == EINTR) return Fail<int>(EINTR);
@@ -241,6 +282,7 @@ int TScriptedKernel::Ioctl(unsigned long request, void* arg) {
     }
     case TIOCGICOUNT:
       Note("TIOCGICOUNT");
+      if (!model_.counters) return Fail<int>(ENOTTY);
       std::memcpy(arg, &counters_, sizeof counters_);
       return 0;
     case FIONREAD:

@@ -36,6 +36,7 @@ struct TDriverModel {
   bool serialCore = true;   // an on-board UART: line status readable, modem interrupt switchable
   unsigned fifo = 16;       // bytes the hardware holds beyond the driver's output count
   bool modemWait = true;    // TIOCMIWAIT
+  bool counters = true;     // TIOCGICOUNT
   bool rs485 = false;       // the driver has an RS-485 mode
   uint32_t rs485Flags = 0;  // the mode the port is in when opened
 };
@@ -63,6 +64,14 @@ class TScriptedKernel {
   // Sets the modem input lines (TIOCM_CTS, TIOCM_DSR, TIOCM_CD, TIOCM_RNG) to `lines`.
   void SetInputLines(int lines);
   void Unplug();
+  // Bytes that arrive, each as the UART received it; the line discipline marks the bad ones as
+  // the line's settings say (INPCK, PARMRK), and the driver counts them.
+  enum class TRx { kData, kFrame, kParity, kBreak };
+  struct TRxByte {
+    uint8_t byte;
+    TRx kind = TRx::kData;
+  };
+  void Arrive(const std::vector<TRxByte>& bytes);
 
   // --- what the device did
   int OutputLines();  // TIOCM_DTR and TIOCM_RTS as the device left them
