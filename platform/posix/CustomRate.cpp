@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace platform::posix {
 namespace {
@@ -12,14 +13,26 @@ namespace {
 // The format bits a driver might quietly leave out; the rate is checked on its own.
 constexpr uint32_t kFormatBits = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
 
+static_assert(sizeof(termios2) <= sizeof(TSavedLine::bytes));
+
+}  // namespace
+
 // A driver that can only come near the rate rounds it; a character stays readable within a few
 // per cent, beyond that the setting is refused.
-bool CloseEnough(uint32_t held, uint32_t wanted) {
+bool RateCloseEnough(uint32_t held, uint32_t wanted) {
   const uint64_t diff = held > wanted ? held - wanted : wanted - held;
   return diff * 100 <= uint64_t{wanted} * 2;
 }
 
-}  // namespace
+int SaveLine(const TKernel& k, int fd, TSavedLine& saved) {
+  return k.ioctl(fd, TCGETS2, saved.bytes) == 0 ? 0 : errno;
+}
+
+int RestoreLine(const TKernel& k, int fd, const TSavedLine& saved) {
+  termios2 t;
+  std::memcpy(&t, saved.bytes, sizeof t);
+  return k.ioctl(fd, TCSETS2, &t) == 0 ? 0 : errno;
+}
 
 int ApplyLineWithRate(const TKernel& k, int fd, const TTermiosFlags& flags, uint32_t baudRate,
                       bool checkFormat) {
@@ -39,7 +52,7 @@ int ApplyLineWithRate(const TKernel& k, int fd, const TTermiosFlags& flags, uint
 
   termios2 held{};
   if (k.ioctl(fd, TCGETS2, &held) != 0) return errno;
-  if (!CloseEnough(held.c_ospeed, baudRate)) return EINVAL;
+  if (!RateCloseEnough(held.c_ospeed, baudRate)) return EINVAL;
   if (checkFormat && (held.c_cflag & kFormatBits) != (t.c_cflag & kFormatBits)) return EINVAL;
   return 0;
 }

@@ -20,4 +20,15 @@ int ApplyLineWithRate(const TKernel& k, int fd, const TTermiosFlags& flags, uint
 // The output rate the driver holds, whatever way it was set.
 int ReadBaudRate(int fd, uint32_t* baudRate);
 
+// Whether a line at `held` bit/s still reads characters meant for `wanted`.
+bool RateCloseEnough(uint32_t held, uint32_t wanted);
+
+// The whole line as the driver holds it, a rate it has no Bxxx name for included, to be put
+// back as it was.
+struct TSavedLine {
+  alignas(8) uint8_t bytes[64];
+};
+int SaveLine(const TKernel& k, int fd, TSavedLine& saved);
+int RestoreLine(const TKernel& k, int fd, const TSavedLine& saved);
+
 }  // namespace platform::posix

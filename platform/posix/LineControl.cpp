@@ -113,6 +113,9 @@ void TTermiosDevice::Unmark(TTermiosFlags& flags) const {
 }
 
 int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& options) {
+  // Saved in the kernel's own form, which keeps a rate set as a number.
+  TSavedLine line;
+  if (const int error = SaveLine(k_, fd_, line)) return error;
   termios saved;
   if (k_.tcgetattr(fd_, &saved) != 0) return errno;
   int error = 0;
@@ -135,9 +138,27 @@ int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& op
   } else {
     error = ApplyLineWithRate(k_, fd_, flags, options.baudRate, !pseudoTerminal_);
   }
+  if (error == 0) error = CheckDivisor(options.baudRate);
   // A refused record leaves the line as it was.
-  if (error != 0) k_.tcsetattr(fd_, TCSANOW, &saved);
+  if (error != 0) RestoreLine(k_, fd_, line);
   return error;
+}
+
+int TTermiosDevice::CheckDivisor(uint32_t baudRate) {
+  // An on-board UART echoes the rate asked for, but runs at its clock over a whole divisor:
+  // 31250 from a 1.8432 MHz crystal is 28800 on the wire. Where the driver tells the clock,
+  // the rate the divisor makes is the one checked. A rate above the clock is a driver's own
+  // scheme (a USB adapter), and is left to its echo.
+  if (pseudoTerminal_) return 0;
+  serial_struct serial{};
+  if (k_.ioctl(fd_, TIOCGSERIAL, &serial) != 0 || serial.type == PORT_UNKNOWN ||
+      serial.baud_base <= 0 || (serial.flags & ASYNC_SPD_MASK) != 0) {
+    return 0;
+  }
+  const uint32_t base = static_cast<uint32_t>(serial.baud_base);
+  if (baudRate > base) return 0;
+  const uint32_t divisor = (base + baudRate / 2) / baudRate;
+  return RateCloseEnough(base / divisor, baudRate) ? 0 : EINVAL;
 }
 
 int TTermiosDevice::ApplyPins(const TLineOptions& options) {

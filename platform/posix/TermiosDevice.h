@@ -144,6 +144,7 @@ class TTermiosDevice final : public ComDevice {
   // --- line state (LineControl.cpp)
   void Unmark(TTermiosFlags& flags) const;
   int ApplyLine(const TTermiosFlags& flags, const TLineOptions& options);
+  int CheckDivisor(uint32_t baudRate);
   int ApplyPins(const TLineOptions& options);
   int SetModemBits(int bits, bool on);
   bool DsrOn();

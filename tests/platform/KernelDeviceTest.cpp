@@ -145,6 +145,33 @@ TEST(KernelDevice, LineErrorsByParityAndCheck) {
   }
 }
 
+// A UART runs at its clock over a whole divisor, whatever rate its driver echoes; a rate the
+// divisor misses is refused, and the line keeps the rate it had, one set as a number too.
+TEST(KernelDevice, RatesTheUartsDivisorMakes) {
+  struct TRow {
+    int baudBase;
+    uint32_t rate;
+    int result;
+  };
+  const TRow rows[] = {
+      {115200, 31250, EINVAL},  // 1.8432 MHz: divisor 4 makes 28800
+      {115200, 19200, 0},       // divisor 6, exact
+      {1000000, 31250, 0},      // 16 MHz: divisor 32, exact
+      {0, 31250, 0},            // the driver does not tell its clock: its echo stands
+  };
+  for (const TRow& row : rows) {
+    TDriverModel model = Uart16550();
+    model.baudBase = row.baudBase;
+    TRig rig(model);
+    TDCB dcb = PanelDcb();
+    dcb.BaudRate = 28800;  // a rate set as a number, which a refusal must not lose
+    rig.SetUp(dcb);
+    dcb.BaudRate = row.rate;
+    EXPECT_EQ(rig.device->SetCommState(dcb), row.result) << row.baudBase << " " << row.rate;
+    EXPECT_EQ(rig.kernel.Rate(), row.result == 0 ? row.rate : 28800u) << row.baudBase;
+  }
+}
+
 std::string ModelName(const ::testing::TestParamInfo<TDriverModel>& info) {
   return info.param.name;
 }

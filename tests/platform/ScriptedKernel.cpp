@@ -14,8 +14,26 @@
 #include "platform/posix/DeviceName.h"
 #include "platform/posix/LineConfig.h"
 
+// The kernel's own terminal record, which carries the rate as a number; its header cannot
+// share a file with the C library's.
+struct termios2 {
+  tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+  cc_t c_line;
+  cc_t c_cc[19];
+  speed_t c_ispeed, c_ospeed;
+};
+
 namespace platform::kerneltest {
 namespace {
+
+constexpr tcflag_t kRateAsNumber = CBAUDEX;  // BOTHER
+
+uint32_t RateOfCode(speed_t code) {
+  for (uint32_t r : {1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}) {
+    if (posix::StandardSpeed(r) == code) return r;
+  }
+  return 0;
+}
 
 TScriptedKernel* alive = nullptr;
 
@@ -198,13 +216,13 @@ bool TScriptedKernel::WaitFor(const std::function<bool()>& condition,
   return true;
 }
 
+uint32_t TScriptedKernel::Rate() {
+  std::lock_guard lock(mutex_);
+  return rate_;
+}
+
 Clock::duration TScriptedKernel::CharTime() const {
-  uint32_t rate = 0;
-  const speed_t code = cfgetospeed(&attr_);
-  for (uint32_t r : {1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}) {
-    if (posix::StandardSpeed(r) == code) rate = r;
-  }
-  if (rate == 0) rate = 9600;
+  const uint32_t rate = rate_ != 0 ? rate_ : 9600;
   const tcflag_t c = attr_.c_cflag;
   const unsigned bits = 1 +
                         ((c & CSIZE) == CS5   ? 5
@@ -253,6 +271,8 @@ int TScriptedKernel::ModemWait() {
 
 int TScriptedKernel::Ioctl(unsigned long request, void* arg) {
   if (request == TIOCMIWAIT) return ModemWait();
+  if (request == TCGETS2) return GetAttr2(arg);
+  if (request == TCSETS2) return SetAttr2(arg);
   std::lock_guard lock(mutex_);
   const auto now = Clock::now();
   int* value = static_cast<int*>(arg);
@@ -299,6 +319,14 @@ int TScriptedKernel::Ioctl(unsigned long request, void* arg) {
     case TIOCSBRK:
     case TIOCCBRK:
       return 0;
+    case TIOCGSERIAL: {
+      if (model_.baudBase == 0 && model_.uartType != 0) return Fail<int>(ENOTTY);
+      serial_struct serial{};
+      serial.type = model_.uartType;
+      serial.baud_base = model_.baudBase;
+      std::memcpy(arg, &serial, sizeof serial);
+      return 0;
+    }
     case TIOCGRS485:
     case TIOCSRS485:
       Note(request == TIOCGRS485 ? "TIOCGRS485" : "TIOCSRS485");
@@ -327,8 +355,43 @@ int TScriptedKernel::SetAttr(const termios* t) {
   Note("tcsetattr");
   if (unplugged_) return Fail<int>(EIO);
   attr_ = *t;
+  // The old record has no room for a rate as a number: one set that way is lost here.
+  rate_ = RateOfCode(cfgetospeed(t));
   // The UART's modem-status interrupt stays on only where the line's settings need it.
   if (model_.serialCore) modemInterrupt_ = (t->c_cflag & CRTSCTS) || !(t->c_cflag & CLOCAL);
+  return 0;
+}
+
+int TScriptedKernel::GetAttr2(void* arg) {
+  std::lock_guard lock(mutex_);
+  if (unplugged_) return Fail<int>(EIO);
+  termios2 t{};
+  t.c_iflag = attr_.c_iflag;
+  t.c_oflag = attr_.c_oflag;
+  t.c_lflag = attr_.c_lflag;
+  t.c_cflag = attr_.c_cflag & ~static_cast<tcflag_t>(CBAUD);
+  const auto code = posix::StandardSpeed(rate_);
+  t.c_cflag |= code ? *code : kRateAsNumber;
+  std::copy_n(attr_.c_cc, sizeof t.c_cc, t.c_cc);
+  t.c_ispeed = t.c_ospeed = rate_;
+  std::memcpy(arg, &t, sizeof t);
+  return 0;
+}
+
+int TScriptedKernel::SetAttr2(const void* arg) {
+  termios2 t;
+  std::memcpy(&t, arg, sizeof t);
+  std::lock_guard lock(mutex_);
+  Note("TCSETS2");
+  if (unplugged_) return Fail<int>(EIO);
+  attr_.c_iflag = t.c_iflag;
+  attr_.c_oflag = t.c_oflag;
+  attr_.c_lflag = t.c_lflag;
+  attr_.c_cflag = t.c_cflag;
+  std::copy_n(t.c_cc, sizeof t.c_cc, attr_.c_cc);
+  // The driver echoes the rate asked for, as an 8250 or an ftdi driver does.
+  rate_ = (t.c_cflag & CBAUD) == kRateAsNumber ? t.c_ospeed : RateOfCode(t.c_cflag & CBAUD);
+  if (model_.serialCore) modemInterrupt_ = (t.c_cflag & CRTSCTS) || !(t.c_cflag & CLOCAL);
   return 0;
 }
 

@@ -37,6 +37,8 @@ struct TDriverModel {
   unsigned fifo = 16;       // bytes the hardware holds beyond the driver's output count
   bool modemWait = true;    // TIOCMIWAIT
   bool counters = true;     // TIOCGICOUNT
+  int baudBase = 0;         // the UART's clock over 16, as TIOCGSERIAL tells it; 0: not told
+  int uartType = 4;         // as TIOCGSERIAL tells it: 4 a 16550A, 0 no UART behind the port
   bool rs485 = false;       // the driver has an RS-485 mode
   uint32_t rs485Flags = 0;  // the mode the port is in when opened
 };
@@ -78,8 +80,9 @@ class TScriptedKernel {
   // RTS lowered while the transmitter still had bits of a written byte to send.
   int RtsDropsMidFrame();
   Clock::time_point WireEnd();  // when the last byte written leaves the transmitter
-  serial_rs485 Rs485();         // the driver's RS-485 mode as the device left it
-  int ModemWaitsEntered();      // TIOCMIWAIT calls so far, refused ones too
+  uint32_t Rate();          // the line's rate as the driver holds it, 0 for one it could not keep
+  serial_rs485 Rs485();     // the driver's RS-485 mode as the device left it
+  int ModemWaitsEntered();  // TIOCMIWAIT calls so far, refused ones too
   // The device's calls on its descriptor, by name ("TIOCMBIC", "tcsetattr", ...), each with
   // the output lines as they were when it came.
   struct TCall {
@@ -96,6 +99,8 @@ class TScriptedKernel {
   // --- the table's calls, on the kernel alive
   int Ioctl(unsigned long request, void* arg);
   int GetAttr(termios* t);
+  int GetAttr2(void* t);
+  int SetAttr2(const void* t);
   int SetAttr(const termios* t);
   int Flush(int queue);
   ssize_t Read(void* buffer, size_t count);
@@ -120,6 +125,7 @@ class TScriptedKernel {
   int modemRing_ = -1;  // wakes a TIOCMIWAIT for a delivered modem interrupt
   bool inputRinging_ = false;
   termios attr_{};
+  uint32_t rate_ = 9600;
   int outputs_ = TIOCM_DTR | TIOCM_RTS;  // opening raises both
   int inputs_ = 0;
   bool modemInterrupt_ = false;
