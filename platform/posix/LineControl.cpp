@@ -59,19 +59,36 @@ bool IsPseudoTerminal(const TKernel& k, int fd) {
   return m >= 136 && m <= 143;
 }
 
+// The ttyS devices, which a COMn name opens: serial-core UARTs, whose type the driver knows.
+// Others may leave the type unset (a USB modem does), which says nothing there.
+bool IsOnBoardPort(const TKernel& k, int fd) {
+  struct stat st;
+  return k.fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) == 4 &&
+         minor(st.st_rdev) >= 64;
+}
+
 }  // namespace
 
-void TTermiosDevice::InitLine() {
+int TTermiosDevice::InitLine() {
   // Raw at once: a terminal opened with its old settings would echo and edit what arrives.
   pseudoTerminal_ = IsPseudoTerminal(k_, fd_);
   decoder_.SetOptions({.marked = !pseudoTerminal_});
+  // An on-board port name whose UART is not fitted still opens; the driver says so only here.
+  serial_struct serial{};
+  if (IsOnBoardPort(k_, fd_) && k_.ioctl(fd_, TIOCGSERIAL, &serial) == 0 &&
+      serial.type == PORT_UNKNOWN) {
+    return ENODEV;
+  }
   termios t;
   if (k_.tcgetattr(fd_, &t) == 0) {
     TTermiosFlags flags;
     MakeRaw(flags, t.c_cflag);
     Unmark(flags);
     Put(flags, t, true);
-    k_.tcsetattr(fd_, TCSANOW, &t);
+    if (k_.tcsetattr(fd_, TCSANOW, &t) != 0 && errno == EIO) return EIO;
+  } else if (errno == EIO) {
+    // A port that fails its first call has no device behind it.
+    return EIO;
   }
   int lines = 0;
   hasModemLines_ = k_.ioctl(fd_, TIOCMGET, &lines) == 0;
@@ -86,6 +103,7 @@ void TTermiosDevice::InitLine() {
     rs485Saved_.assign(reinterpret_cast<const uint8_t*>(&rs485),
                        reinterpret_cast<const uint8_t*>(&rs485) + sizeof rs485);
   }
+  return 0;
 }
 
 int TTermiosDevice::SetCommState(const TDCB& dcb) {

@@ -55,7 +55,10 @@ std::unique_ptr<ComDevice> TTermiosDevice::Create(const TKernel& kernel, int fd,
   device->timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   // Without it a caller waits for the service thread to finish its read.
   device->callerWakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  device->InitLine();
+  if (const int initError = device->InitLine()) {
+    error = initError;
+    return nullptr;
+  }
   try {
     device->Start();
   } catch (const std::system_error& e) {

@@ -84,7 +84,7 @@ class TTermiosDevice final : public ComDevice {
 
   TTermiosDevice(const TKernel& kernel, int fd, int wakeFd);
   void Start();
-  void InitLine();
+  int InitLine();  // an error when there is no port behind the descriptor
 
   // --- completion of records (Transfer.cpp)
   static void Begin(TOverlapped* ov);

@@ -172,6 +172,25 @@ TEST(KernelDevice, RatesTheUartsDivisorMakes) {
   }
 }
 
+// A COMn name whose UART is not fitted, or a port that fails its first call, is no port: the
+// open fails, rather than the line set-up after it.
+TEST(KernelDevice, OpenFailsWhereNoUartAnswers) {
+  int error = 0;
+  {
+    TDriverModel absent = Uart16550();
+    absent.uartType = 0;
+    TScriptedKernel kernel(absent);
+    EXPECT_FALSE(kernel.Open(error));
+    EXPECT_EQ(error, ENODEV);
+  }
+  {
+    TScriptedKernel kernel(Uart16550());
+    kernel.Unplug();
+    EXPECT_FALSE(kernel.Open(error));
+    EXPECT_EQ(error, EIO);
+  }
+}
+
 std::string ModelName(const ::testing::TestParamInfo<TDriverModel>& info) {
   return info.param.name;
 }
