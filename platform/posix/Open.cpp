@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/timerfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,6 +96,11 @@ TTermiosDevice::~TTermiosDevice() {
       Complete(wait_->ov, ECANCELED, 0);
       wait_.reset();
     }
+    // The driver's close waits for its output to drain, up to its closing time (30 s unless
+    // set otherwise), and output held back by CTS or an XOFF never drains. Writes finish only
+    // once the driver holds none of their bytes, so nothing reported sent is dropped here; the
+    // bytes already in the UART's FIFO still go out.
+    if (!gone_ && !pseudoTerminal_) k_.tcflush(fd_, TCOFLUSH);
     if (rs485Active_ && rs485Saved_.size() == sizeof(serial_rs485)) {
       serial_rs485 saved;
       std::memcpy(&saved, rs485Saved_.data(), sizeof saved);

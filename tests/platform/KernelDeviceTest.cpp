@@ -191,6 +191,19 @@ TEST(KernelDevice, OpenFailsWhereNoUartAnswers) {
   }
 }
 
+// Closing with output the far end holds back (CTS low, or an XOFF) would wait in the driver for
+// its closing time; what cannot be sent is dropped first.
+TEST(KernelDevice, CloseDropsOutputHeldBackByTheFarEnd) {
+  TRig rig(Uart16550());
+  TDCB dcb = PanelDcb();
+  dcb.Flags |= dcb::fOutxCtsFlow;
+  rig.SetUp(dcb);
+  TOverlapped ov;
+  ASSERT_EQ(rig.device->WriteFile("held back", 9, nullptr, &ov), kIoPending);
+  rig.device.reset();
+  EXPECT_EQ(rig.kernel.HeldAtClose(), 0);
+}
+
 std::string ModelName(const ::testing::TestParamInfo<TDriverModel>& info) {
   return info.param.name;
 }

@@ -61,7 +61,7 @@ const posix::TKernel kTable = {
           st->st_rdev = makedev(4, 64);
           return 0;
         },
-    .close = [](int) { return 0; },
+    .close = [](int) { return alive->Close(); },
 };
 
 }  // namespace
@@ -216,6 +216,18 @@ bool TScriptedKernel::WaitFor(const std::function<bool()>& condition,
   return true;
 }
 
+int TScriptedKernel::HeldAtClose() {
+  std::lock_guard lock(mutex_);
+  return heldAtClose_;
+}
+
+int TScriptedKernel::Close() {
+  std::lock_guard lock(mutex_);
+  const uint32_t pending = Pending(Clock::now());
+  heldAtClose_ = static_cast<int>(held_ + (pending > model_.fifo ? pending - model_.fifo : 0));
+  return 0;
+}
+
 uint32_t TScriptedKernel::Rate() {
   std::lock_guard lock(mutex_);
   return rate_;
@@ -310,7 +322,8 @@ int TScriptedKernel::Ioctl(unsigned long request, void* arg) {
       return 0;
     case TIOCOUTQ:
       // The driver counts what it holds, not what the hardware's FIFO has taken already.
-      *value = static_cast<int>(Pending(now) > model_.fifo ? Pending(now) - model_.fifo : 0);
+      *value =
+          static_cast<int>(held_ + (Pending(now) > model_.fifo ? Pending(now) - model_.fifo : 0));
       return 0;
     case TIOCSERGETLSR:
       if (!model_.serialCore) return Fail<int>(ENOTTY);
@@ -400,6 +413,7 @@ int TScriptedKernel::Flush(int queue) {
   if (unplugged_) return Fail<int>(EIO);
   if (queue == TCIFLUSH || queue == TCIOFLUSH) input_.clear();
   if (queue == TCOFLUSH || queue == TCIOFLUSH) {
+    held_ = 0;
     // What the FIFO holds still goes out.
     const auto now = Clock::now();
     wireEnd_ = std::min(wireEnd_, now + CharTime() * std::min(Pending(now), model_.fifo));
@@ -426,7 +440,11 @@ ssize_t TScriptedKernel::Write(const void*, size_t count) {
   Note("write");
   if (unplugged_) return Fail<ssize_t>(EIO);
   const auto now = Clock::now();
-  wireEnd_ = std::max(wireEnd_, now) + CharTime() * static_cast<int64_t>(count);
+  if ((attr_.c_cflag & CRTSCTS) && !(inputs_ & TIOCM_CTS)) {
+    held_ += static_cast<uint32_t>(count);
+  } else {
+    wireEnd_ = std::max(wireEnd_, now) + CharTime() * static_cast<int64_t>(count);
+  }
   return static_cast<ssize_t>(count);
 }
 

@@ -80,7 +80,10 @@ class TScriptedKernel {
   // RTS lowered while the transmitter still had bits of a written byte to send.
   int RtsDropsMidFrame();
   Clock::time_point WireEnd();  // when the last byte written leaves the transmitter
-  uint32_t Rate();          // the line's rate as the driver holds it, 0 for one it could not keep
+  uint32_t Rate();
+  // Bytes the driver still held when the device closed it: its close would wait for them, up
+  // to its closing time (30 s by default), and output held by CTS never drains.
+  int HeldAtClose();        // the line's rate as the driver holds it, 0 for one it could not keep
   serial_rs485 Rs485();     // the driver's RS-485 mode as the device left it
   int ModemWaitsEntered();  // TIOCMIWAIT calls so far, refused ones too
   // The device's calls on its descriptor, by name ("TIOCMBIC", "tcsetattr", ...), each with
@@ -103,6 +106,7 @@ class TScriptedKernel {
   int SetAttr2(const void* t);
   int SetAttr(const termios* t);
   int Flush(int queue);
+  int Close();
   ssize_t Read(void* buffer, size_t count);
   ssize_t Write(const void* buffer, size_t count);
   int Poll(pollfd* fds, nfds_t count, int timeoutMs);
@@ -126,6 +130,8 @@ class TScriptedKernel {
   bool inputRinging_ = false;
   termios attr_{};
   uint32_t rate_ = 9600;
+  uint32_t held_ = 0;  // written while CTS holds the output
+  int heldAtClose_ = -1;
   int outputs_ = TIOCM_DTR | TIOCM_RTS;  // opening raises both
   int inputs_ = 0;
   bool modemInterrupt_ = false;
