@@ -4,7 +4,9 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/posix/TermiosDevice.h"
@@ -20,6 +22,17 @@ int WakeSignal() {
 
 void OnWakeSignal(int) {}
 
+constexpr uintptr_t kWatched = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
+// How often the lines are read where the driver cannot wait on them: often enough for a
+// handshake or a lamp, seldom enough for an adapter that asks its chip each time.
+constexpr auto kModemPollInterval = std::chrono::milliseconds(50);
+
+// The driver has no wait on its lines (many USB adapters): ENOIOCTLCMD reaches the caller as
+// ENOTTY, some drivers refuse with EINVAL.
+bool NoModemWait(int error) {
+  return error == ENOTTY || error == EINVAL;
+}
+
 }  // namespace
 
 void TTermiosDevice::InstallWakeSignal() {
@@ -33,26 +46,19 @@ void TTermiosDevice::InstallWakeSignal() {
   });
 }
 
-namespace {
-
-struct TModemState {
-  int lines = 0;
-  bool counted = false;
-  TLineCounters counters;
-};
-
-TModemState ReadModemState(int fd, bool withCounters) {
-  TModemState state;
-  ioctl(fd, TIOCMGET, &state.lines);
+namespace {  // False when the lines cannot be read (the device went away).
+bool ReadModemState(const TKernel& k, int fd, bool withCounters, TModemState& state) {
+  state = {};
+  if (k.ioctl(fd, TIOCMGET, &state.lines) != 0) return false;
   serial_icounter_struct c{};
-  if (withCounters && ioctl(fd, TIOCGICOUNT, &c) == 0) {
+  if (withCounters && k.ioctl(fd, TIOCGICOUNT, &c) == 0) {
     state.counted = true;
     state.counters.cts = static_cast<uint32_t>(c.cts);
     state.counters.dsr = static_cast<uint32_t>(c.dsr);
     state.counters.dcd = static_cast<uint32_t>(c.dcd);
     state.counters.rng = static_cast<uint32_t>(c.rng);
   }
-  return state;
+  return true;
 }
 
 // The counters catch a line that went and came back between two looks; the levels alone
@@ -140,33 +146,71 @@ int TTermiosDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
 
 // The modem input lines change without any byte arriving, and the driver tells of a change
 // only to a thread blocked in TIOCMIWAIT; this thread waits there and hands what changed to
-// the device. A device without modem ioctls (a pseudo-terminal) gets no such thread and no
-// modem events at all: nothing can change there, so nothing stands in its place.
-void TTermiosDevice::WatchModemLines() {
+// the device. Where the driver has no such wait, the thread reads the lines at intervals. A device
+// without modem ioctls (a pseudo-terminal) gets no such thread and no modem events at all: nothing
+// can change there, so nothing stands in its place.
+void TTermiosDevice::StartModemWatcher() {
+  InstallWakeSignal();
+  // The lines as they are before the device is handed out: a change right after the open is
+  // a change, however late the thread gets going.
+  TModemState last;
+  ReadModemState(k_, fd_, hasCounters_, last);
+  watcher_ = std::thread([this, last] { WatchModemLines(last); });
+}
+
+void TTermiosDevice::WatchModemLines(TModemState last) {
   sigset_t wake;
   sigemptyset(&wake);
   sigaddset(&wake, WakeSignal());
   pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
   std::unique_lock lock(mutex_);
-  TModemState last = ReadModemState(fd_, hasCounters_);
-  while (!stopping_ && !gone_) {
-    lock.unlock();
-    const int r = ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG);
-    const int error = errno;
-    lock.lock();
-    if (r != 0 && error == EINTR) continue;
-    // A driver that cannot wait on its lines leaves them unwatched; a device that went away
-    // is reported by the service thread.
-    if (r != 0) break;
-    const TModemState now = ReadModemState(fd_, hasCounters_);
+  // What changed since the last look, handed to the device; false once the lines are gone.
+  const auto look = [&] {
+    TModemState now;
+    if (!ReadModemState(k_, fd_, hasCounters_, now)) return false;
     const uint32_t events = ModemEvents(last, now);
     last = now;
     // Output held for DSR, or input dropped without it, may go on now.
     if (events & kEvDsr) Wake();
     RaiseEvents(events);
+    return true;
+  };
+  bool driverWaits = true;
+  while (!stopping_ && !gone_) {
+    if (!driverWaits) {
+      watcherWake_.wait_for(lock, kModemPollInterval);
+      if (stopping_ || gone_ || !look()) break;
+      continue;
+    }
+    // A line change came while the driver's wait was on, and may have switched its modem
+    // interrupt off: what changed meanwhile is read, and the wait that follows turns it on.
+    if (rewatch_) {
+      rewatch_ = false;
+      if (!look()) break;
+    }
+    lock.unlock();
+    const int r = k_.ioctl(fd_, TIOCMIWAIT, reinterpret_cast<void*>(kWatched));
+    const int error = errno;
+    lock.lock();
+    if (r != 0 && error == EINTR) continue;
+    if (r != 0 && NoModemWait(error)) {
+      driverWaits = false;
+      continue;
+    }
+    // A device that went away is reported by the service thread.
+    if (r != 0 || !look()) break;
   }
   watcherDone_ = true;
   watcherEnded_.notify_all();
+}
+
+void TTermiosDevice::RewatchModemLines() {
+  if (!watcher_.joinable() || watcherDone_) return;
+  rewatch_ = true;
+  // Lost when the watcher is not inside the driver's wait yet: it then enters it after the
+  // change, which turns the modem interrupt on again.
+  pthread_kill(watcher_.native_handle(), WakeSignal());
+  watcherWake_.notify_all();
 }
 
 void TTermiosDevice::StopModemWatcher() {
@@ -178,6 +222,7 @@ void TTermiosDevice::StopModemWatcher() {
     // sent a moment before is lost, so it goes again until the thread has ended.
     while (!watcherDone_) {
       pthread_kill(watcher_.native_handle(), WakeSignal());
+      watcherWake_.notify_all();
       watcherEnded_.wait_for(lock, std::chrono::milliseconds(20));
     }
   }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/ComDevice.h"
+#include "platform/posix/Kernel.h"
 
 namespace platform::posix {
 
@@ -17,5 +18,7 @@ std::string DevicePath(const std::string& portName);
 // looked at the device itself before giving it to a port: locks it, makes it exclusive and sets
 // its line up, as OpenComDevice does after its open. The descriptor is closed on failure.
 std::unique_ptr<ComDevice> AdoptComDevice(int fd, int& error);
+// The same over another kernel's calls, which must outlive the device.
+std::unique_ptr<ComDevice> AdoptComDevice(const TKernel& kernel, int fd, int& error);
 
 }  // namespace platform::posix

@@ -26,9 +26,11 @@ constexpr uint8_t kOneStop = 0, kOneAndHalfStop = 1, kTwoStop = 2;
 // Every input, output and local mode off: bytes pass unchanged, nothing is echoed, no
 // character raises a signal or ends a line. PARMRK stays on always: the marks let our receive
 // path see a break or a bad byte the moment it arrives (the driver's counters alone would only
-// tell later), and with parity checking on, a bad byte keeps its value unless a replacement
-// is asked for, where the plain driver would hand over a NUL.
-constexpr uint32_t kRawInput = PARMRK;
+// tell later, and many adapters keep none), and a bad byte keeps its value unless a
+// replacement is asked for, where the plain driver would hand over a NUL. INPCK stays on too:
+// without it the driver marks neither parity nor framing errors, and whether a parity error
+// counts is for our receive path to decide.
+constexpr uint32_t kRawInput = PARMRK | INPCK;
 // The device is read without blocking, and VMIN 1 makes an empty read say so (EAGAIN): with 0
 // it would return nothing, as a hang-up does, and every empty read would need a poll to tell
 // the two apart.
@@ -71,7 +73,6 @@ int DcbToTermios(const TDCB& dcb, TTermiosFlags& flags, TLineOptions& options) {
   o.speedCode = StandardSpeed(dcb.BaudRate);
 
   t.iflag = kRawInput;
-  if (f & dcb::fParity) t.iflag |= INPCK;
   if (outX) t.iflag |= IXON;
   if (inX) t.iflag |= IXOFF;
   t.oflag = 0;
@@ -132,6 +133,7 @@ int DcbToTermios(const TDCB& dcb, TTermiosFlags& flags, TLineOptions& options) {
   }
 
   o.parityCheck = f & dcb::fParity;
+  o.lineParity = dcb.Parity != kNoParity;
   o.replaceErrors = o.parityCheck && (f & dcb::fErrorChar);
   o.errorChar = o.replaceErrors ? static_cast<uint8_t>(dcb.ErrorChar) : 0;
   o.discardNull = f & dcb::fNull;

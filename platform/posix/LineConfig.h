@@ -40,6 +40,7 @@ struct TLineOptions {
   bool hardwareFlow = false;  // CRTSCTS: output waits for CTS
   // Done in our own receive and transmit path:
   bool parityCheck = false;    // marks of bad bytes are decoded
+  bool lineParity = false;     // characters carry a parity bit: a bad one may be either error
   bool replaceErrors = false;  // a byte with a parity error becomes errorChar
   uint8_t errorChar = 0;
   bool discardNull = false;

@@ -52,40 +52,58 @@ TLineCounters FromDriver(const serial_icounter_struct& c) {
 
 // Pseudo-terminal slaves: a terminal with no line behind it, whose driver forces 8 data bits
 // and no parity whatever it is told.
-bool IsPseudoTerminal(int fd) {
+bool IsPseudoTerminal(const TKernel& k, int fd) {
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  if (k.fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
   const unsigned int m = major(st.st_rdev);
   return m >= 136 && m <= 143;
 }
 
+// The ttyS devices, which a COMn name opens: serial-core UARTs, whose type the driver knows.
+// Others may leave the type unset (a USB modem does), which says nothing there.
+bool IsOnBoardPort(const TKernel& k, int fd) {
+  struct stat st;
+  return k.fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) == 4 &&
+         minor(st.st_rdev) >= 64;
+}
+
 }  // namespace
 
-void TTermiosDevice::InitLine() {
+int TTermiosDevice::InitLine() {
   // Raw at once: a terminal opened with its old settings would echo and edit what arrives.
-  pseudoTerminal_ = IsPseudoTerminal(fd_);
+  pseudoTerminal_ = IsPseudoTerminal(k_, fd_);
   decoder_.SetOptions({.marked = !pseudoTerminal_});
+  // An on-board port name whose UART is not fitted still opens; the driver says so only here.
+  serial_struct serial{};
+  if (IsOnBoardPort(k_, fd_) && k_.ioctl(fd_, TIOCGSERIAL, &serial) == 0 &&
+      serial.type == PORT_UNKNOWN) {
+    return ENODEV;
+  }
   termios t;
-  if (tcgetattr(fd_, &t) == 0) {
+  if (k_.tcgetattr(fd_, &t) == 0) {
     TTermiosFlags flags;
     MakeRaw(flags, t.c_cflag);
     Unmark(flags);
     Put(flags, t, true);
-    tcsetattr(fd_, TCSANOW, &t);
+    if (k_.tcsetattr(fd_, TCSANOW, &t) != 0 && errno == EIO) return EIO;
+  } else if (errno == EIO) {
+    // A port that fails its first call has no device behind it.
+    return EIO;
   }
   int lines = 0;
-  hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
+  hasModemLines_ = k_.ioctl(fd_, TIOCMGET, &lines) == 0;
   serial_icounter_struct counters{};
-  if (ioctl(fd_, TIOCGICOUNT, &counters) == 0) {
+  if (k_.ioctl(fd_, TIOCGICOUNT, &counters) == 0) {
     hasCounters_ = true;
     counters_ = FromDriver(counters);
   }
   serial_rs485 rs485{};
-  if (ioctl(fd_, TIOCGRS485, &rs485) == 0) {
+  if (k_.ioctl(fd_, TIOCGRS485, &rs485) == 0) {
     rs485Known_ = true;
     rs485Saved_.assign(reinterpret_cast<const uint8_t*>(&rs485),
                        reinterpret_cast<const uint8_t*>(&rs485) + sizeof rs485);
   }
+  return 0;
 }
 
 int TTermiosDevice::SetCommState(const TDCB& dcb) {
@@ -96,6 +114,7 @@ int TTermiosDevice::SetCommState(const TDCB& dcb) {
   if (gone_) return gone_;
   Unmark(flags);
   if (const int error = ApplyLine(flags, options)) return error;
+  RewatchModemLines();
   options_ = options;
   decoder_.SetOptions({options.parityCheck, options.replaceErrors, options.errorChar,
                        options.discardNull, !pseudoTerminal_});
@@ -112,8 +131,11 @@ void TTermiosDevice::Unmark(TTermiosFlags& flags) const {
 }
 
 int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& options) {
+  // Saved in the kernel's own form, which keeps a rate set as a number.
+  TSavedLine line;
+  if (const int error = SaveLine(k_, fd_, line)) return error;
   termios saved;
-  if (tcgetattr(fd_, &saved) != 0) return errno;
+  if (k_.tcgetattr(fd_, &saved) != 0) return errno;
   int error = 0;
   if (options.speedCode) {
     termios t = saved;
@@ -124,7 +146,7 @@ int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& op
     cfsetospeed(&t, *options.speedCode);
     // tcsetattr succeeds when any part of the settings took; what the driver holds is checked.
     termios held;
-    if (tcsetattr(fd_, TCSANOW, &t) != 0 || tcgetattr(fd_, &held) != 0) {
+    if (k_.tcsetattr(fd_, TCSANOW, &t) != 0 || k_.tcgetattr(fd_, &held) != 0) {
       error = errno;
     } else if (cfgetospeed(&held) != *options.speedCode) {
       error = EINVAL;
@@ -132,30 +154,50 @@ int TTermiosDevice::ApplyLine(const TTermiosFlags& flags, const TLineOptions& op
       error = EINVAL;
     }
   } else {
-    error = ApplyLineWithRate(fd_, flags, options.baudRate, !pseudoTerminal_);
+    error = ApplyLineWithRate(k_, fd_, flags, options.baudRate, !pseudoTerminal_);
   }
+  if (error == 0) error = CheckDivisor(options.baudRate);
   // A refused record leaves the line as it was.
-  if (error != 0) tcsetattr(fd_, TCSANOW, &saved);
+  if (error != 0) RestoreLine(k_, fd_, line);
   return error;
+}
+
+int TTermiosDevice::CheckDivisor(uint32_t baudRate) {
+  // An on-board UART echoes the rate asked for, but runs at its clock over a whole divisor:
+  // 31250 from a 1.8432 MHz crystal is 28800 on the wire. Where the driver tells the clock,
+  // the rate the divisor makes is the one checked. A rate above the clock is a driver's own
+  // scheme (a USB adapter), and is left to its echo.
+  if (pseudoTerminal_) return 0;
+  serial_struct serial{};
+  if (k_.ioctl(fd_, TIOCGSERIAL, &serial) != 0 || serial.type == PORT_UNKNOWN ||
+      serial.baud_base <= 0 || (serial.flags & ASYNC_SPD_MASK) != 0) {
+    return 0;
+  }
+  const uint32_t base = static_cast<uint32_t>(serial.baud_base);
+  if (baudRate > base) return 0;
+  const uint32_t divisor = (base + baudRate / 2) / baudRate;
+  return RateCloseEnough(base / divisor, baudRate) ? 0 : EINVAL;
 }
 
 int TTermiosDevice::ApplyPins(const TLineOptions& options) {
   // Opening raises DTR and RTS; from here on they follow the record.
   if (const int error = SetModemBits(TIOCM_DTR, options.dtr == TPinControl::pcOn)) return error;
   const bool toggle = options.rts == TPinControl::pcToggle;
-  if (toggle && !rs485Active_ && rs485Known_ && rs485Saved_.size() == sizeof(serial_rs485)) {
-    // Where the driver can raise RTS around each transmission itself, it does it best.
-    serial_rs485 rs485;
-    std::memcpy(&rs485, rs485Saved_.data(), sizeof rs485);
-    rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  serial_rs485 saved{};
+  if (rs485Known_ && rs485Saved_.size() == sizeof saved) {
+    std::memcpy(&saved, rs485Saved_.data(), sizeof saved);
+  }
+  if (toggle && !rs485Active_ && (saved.flags & SER_RS485_ENABLED)) {
+    // The driver raises RTS around each transmission best, but its mode may also switch a
+    // board's transceiver from RS-232 to RS-485 and mutes the receiver while sending: it is
+    // used only on a port set up for it, with the delays it was given, and with the receiver
+    // on, since the line's own echo and an early reply must not be lost.
+    serial_rs485 rs485 = saved;
+    rs485.flags |= SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX;
     rs485.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND);
-    rs485.delay_rts_before_send = 0;
-    rs485.delay_rts_after_send = 0;
-    rs485Active_ = ioctl(fd_, TIOCSRS485, &rs485) == 0;
+    rs485Active_ = k_.ioctl(fd_, TIOCSRS485, &rs485) == 0;
   } else if (!toggle && rs485Active_) {
-    serial_rs485 rs485;
-    std::memcpy(&rs485, rs485Saved_.data(), sizeof rs485);
-    ioctl(fd_, TIOCSRS485, &rs485);
+    k_.ioctl(fd_, TIOCSRS485, &saved);
     rs485Active_ = false;
   }
   if (rs485Active_) return 0;
@@ -176,13 +218,13 @@ int TTermiosDevice::ApplyPins(const TLineOptions& options) {
 }
 
 int TTermiosDevice::SetModemBits(int bits, bool on) {
-  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
+  if (k_.ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
   return NoModemLines(errno) ? 0 : errno;
 }
 
 bool TTermiosDevice::DsrOn() {
   int lines = 0;
-  return hasModemLines_ && ioctl(fd_, TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR);
+  return hasModemLines_ && k_.ioctl(fd_, TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR);
 }
 
 void TTermiosDevice::RaiseRtsForSend() {
@@ -197,7 +239,7 @@ void TTermiosDevice::RaiseRtsForSend() {
 uint32_t TTermiosDevice::SampleCounters() {
   if (!hasCounters_) return 0;
   serial_icounter_struct driver{};
-  if (ioctl(fd_, TIOCGICOUNT, &driver) != 0) return 0;
+  if (k_.ioctl(fd_, TIOCGICOUNT, &driver) != 0) return 0;
   const TLineCounters now = FromDriver(driver);
   uint32_t flags = 0;
   if (now.frame != counters_.frame) flags |= kCeFrame;
@@ -230,12 +272,12 @@ size_t TTermiosDevice::WaitingInput(bool& wake) {
   // and breaks and the NULs to be dropped among them, and a read gives only the data. So what
   // it holds is taken in first, as far as the queue has room, and counted once decoded.
   int inDriver = 0;
-  if (ioctl(fd_, FIONREAD, &inDriver) != 0 || inDriver <= 0) return queue_.size();
+  if (k_.ioctl(fd_, FIONREAD, &inDriver) != 0 || inDriver <= 0) return queue_.size();
   if (InputRoom() > 0) {
     ProgressReceive(Clock::now());
     // Reads may have been served, or have new deadlines, which the service thread must learn.
     wake = NeedsWake();
-    if (gone_ || ioctl(fd_, FIONREAD, &inDriver) != 0) inDriver = 0;
+    if (gone_ || k_.ioctl(fd_, FIONREAD, &inDriver) != 0) inDriver = 0;
   }
   // Beyond a full queue the bytes stay in the driver, whose flow control then holds the sender
   // back. They are counted where each is data as it stands; elsewhere once a read has made
@@ -264,13 +306,13 @@ int TTermiosDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
     // Once the driver's queue has been seen empty with nothing written since, it still is:
     // only this device writes to the line.
     int outDriver = 0;
-    if (txBusy_ && ioctl(fd_, TIOCOUTQ, &outDriver) == 0 && outDriver > 0)
+    if (txBusy_ && k_.ioctl(fd_, TIOCOUTQ, &outDriver) == 0 && outDriver > 0)
       out += static_cast<uint64_t>(outDriver);
     stat->cbOutQue = static_cast<uint32_t>(std::min<uint64_t>(out, UINT32_MAX));
     stat->Flags = 0;
     const bool waiting = out > 0;
     int lines = 0;
-    const bool haveLines = hasModemLines_ && ioctl(fd_, TIOCMGET, &lines) == 0;
+    const bool haveLines = hasModemLines_ && k_.ioctl(fd_, TIOCMGET, &lines) == 0;
     if (waiting && options_.hardwareFlow && haveLines && !(lines & TIOCM_CTS)) {
       stat->Flags |= 0x01;  // CTS hold
     }
@@ -298,13 +340,13 @@ int TTermiosDevice::EscapeCommFunction(uint32_t function) {
     case kClrRts:
       return SetModemBits(TIOCM_RTS, false);
     case kSetBreak:
-      return result(ioctl(fd_, TIOCSBRK));
+      return result(k_.ioctl(fd_, TIOCSBRK, nullptr));
     case kClrBreak:
-      return result(ioctl(fd_, TIOCCBRK));
+      return result(k_.ioctl(fd_, TIOCCBRK, nullptr));
     case kSetXon:
-      return tcflow(fd_, TCOON) == 0 ? 0 : errno;
+      return k_.tcflow(fd_, TCOON) == 0 ? 0 : errno;
     case kSetXoff:
-      return tcflow(fd_, TCOOFF) == 0 ? 0 : errno;
+      return k_.tcflow(fd_, TCOOFF) == 0 ? 0 : errno;
     default:
       return EINVAL;
   }
@@ -316,7 +358,7 @@ int TTermiosDevice::GetCommModemStatus(uint32_t* status) {
   std::lock_guard lock(mutex_);
   if (gone_) return gone_;
   int lines = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) != 0) return NoModemLines(errno) ? 0 : errno;
+  if (k_.ioctl(fd_, TIOCMGET, &lines) != 0) return NoModemLines(errno) ? 0 : errno;
   if (lines & TIOCM_CTS) *status |= kMsCtsOn;
   if (lines & TIOCM_DSR) *status |= kMsDsrOn;
   if (lines & TIOCM_RNG) *status |= kMsRingOn;

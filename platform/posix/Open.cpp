@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/timerfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,26 +37,29 @@ namespace {
 
 // The lock and the exclusive mode end with the descriptor; TIOCNXCL first, since the driver
 // keeps its exclusive flag for as long as any other descriptor has the device open.
-void Release(int fd) {
-  ioctl(fd, TIOCNXCL);
-  close(fd);
+void Release(const TKernel& k, int fd) {
+  k.ioctl(fd, TIOCNXCL, nullptr);
+  k.close(fd);
 }
 
 }  // namespace
 
-std::unique_ptr<ComDevice> TTermiosDevice::Create(int fd, int& error) {
+std::unique_ptr<ComDevice> TTermiosDevice::Create(const TKernel& kernel, int fd, int& error) {
   const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
     error = errno;
-    Release(fd);
+    Release(kernel, fd);
     return nullptr;
   }
-  std::unique_ptr<TTermiosDevice> device(new TTermiosDevice(fd, wakeFd));
+  std::unique_ptr<TTermiosDevice> device(new TTermiosDevice(kernel, fd, wakeFd));
   // Without a timer the service thread is woken for every new deadline instead.
   device->timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   // Without it a caller waits for the service thread to finish its read.
   device->callerWakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  device->InitLine();
+  if (const int initError = device->InitLine()) {
+    error = initError;
+    return nullptr;
+  }
   try {
     device->Start();
   } catch (const std::system_error& e) {
@@ -66,13 +70,13 @@ std::unique_ptr<ComDevice> TTermiosDevice::Create(int fd, int& error) {
   return device;
 }
 
-TTermiosDevice::TTermiosDevice(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {}
+TTermiosDevice::TTermiosDevice(const TKernel& kernel, int fd, int wakeFd)
+    : k_(kernel), fd_(fd), wakeFd_(wakeFd) {}
 
 void TTermiosDevice::Start() {
   watcherDone_ = !hasModemLines_;
-  if (hasModemLines_) InstallWakeSignal();
   service_ = std::thread([this] { ServiceLoop(); });
-  if (hasModemLines_) watcher_ = std::thread([this] { WatchModemLines(); });
+  if (hasModemLines_) StartModemWatcher();
 }
 
 TTermiosDevice::~TTermiosDevice() {
@@ -92,33 +96,47 @@ TTermiosDevice::~TTermiosDevice() {
       Complete(wait_->ov, ECANCELED, 0);
       wait_.reset();
     }
+    // The driver's close waits for its output to drain, up to its closing time (30 s unless
+    // set otherwise), and output held back by CTS or an XOFF never drains. Writes finish only
+    // once the driver holds none of their bytes, so nothing reported sent is dropped here; the
+    // bytes already in the UART's FIFO still go out.
+    if (!gone_ && !pseudoTerminal_) k_.tcflush(fd_, TCOFLUSH);
     if (rs485Active_ && rs485Saved_.size() == sizeof(serial_rs485)) {
       serial_rs485 saved;
       std::memcpy(&saved, rs485Saved_.data(), sizeof saved);
-      ioctl(fd_, TIOCSRS485, &saved);
+      k_.ioctl(fd_, TIOCSRS485, &saved);
     }
   }
-  Release(fd_);
+  Release(k_, fd_);
   close(wakeFd_);
   if (timerFd_ >= 0) close(timerFd_);
   if (callerWakeFd_ >= 0) close(callerWakeFd_);
 }
 
-std::unique_ptr<ComDevice> AdoptComDevice(int fd, int& error) {
+std::unique_ptr<ComDevice> AdoptComDevice(const TKernel& kernel, int fd, int& error) {
   // The lock comes before anything touches the line: a second opener, in this process or
   // another, must not change a line that is in use. A driver without exclusive mode (ENOTTY,
   // EINVAL) still has the lock.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (kernel.flock(fd, LOCK_EX | LOCK_NB) != 0) {
     error = errno == EWOULDBLOCK ? EBUSY : errno;
-    close(fd);
+    kernel.close(fd);
     return nullptr;
   }
-  if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+  if (kernel.ioctl(fd, TIOCEXCL, nullptr) != 0 && errno != ENOTTY && errno != EINVAL) {
     error = errno;
-    close(fd);
+    kernel.close(fd);
     return nullptr;
   }
-  return TTermiosDevice::Create(fd, error);
+  // Opening raised DTR and RTS, which a device at the far end may take as a command: they come
+  // down at once, not after the threads and the line set-up, and go up again only as the line
+  // record asks. A device without modem lines has nothing to lower.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  kernel.ioctl(fd, TIOCMBIC, &lines);
+  return TTermiosDevice::Create(kernel, fd, error);
+}
+
+std::unique_ptr<ComDevice> AdoptComDevice(int fd, int& error) {
+  return AdoptComDevice(SystemKernel(), fd, error);
 }
 
 }  // namespace posix

@@ -41,6 +41,7 @@ TReceiveMarks TReceiveDecoder::Run(const uint8_t* raw, size_t count, Put put) {
           ++marks.breaks;
         } else {
           ++marks.errors;
+          if (c == 0) ++marks.nulErrors;
           put(options_.replaceErrors ? options_.errorChar : c);
         }
         break;
@@ -87,6 +88,7 @@ TReceiveMarks TReceiveDecoder::DecodeInPlace(uint8_t* bytes, size_t count, size_
     const TReceiveMarks step = Run(bytes + in, 1, [&](uint8_t c) { bytes[out++] = c; });
     marks.errors += step.errors;
     marks.breaks += step.breaks;
+    marks.nulErrors += step.nulErrors;
     ++in;
   }
   kept = out;

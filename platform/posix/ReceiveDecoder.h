@@ -12,7 +12,8 @@
 namespace platform::posix {
 
 struct TReceiveMarks {
-  uint32_t errors = 0;  // bytes received with a parity or framing error
+  uint32_t errors = 0;     // bytes received with a parity or framing error
+  uint32_t nulErrors = 0;  // of them, bad NULs, which a break looks like
   uint32_t breaks = 0;
 };
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/ComDevice.h"
+#include "platform/posix/Kernel.h"
 #include "platform/posix/LineConfig.h"
 #include "platform/posix/ReceiveDecoder.h"
 #include "platform/posix/Timeouts.h"
@@ -32,10 +33,17 @@ struct TLineCounters {
   uint32_t cts = 0, dsr = 0, dcd = 0, rng = 0;
 };
 
+// The modem input lines, and their counters where the driver keeps them.
+struct TModemState {
+  int lines = 0;
+  bool counted = false;
+  TLineCounters counters;
+};
+
 class TTermiosDevice final : public ComDevice {
  public:
   // Takes over an open descriptor that already holds the exclusive lock; closes it on failure.
-  static std::unique_ptr<ComDevice> Create(int fd, int& error);
+  static std::unique_ptr<ComDevice> Create(const TKernel& kernel, int fd, int& error);
   ~TTermiosDevice() override;
   TTermiosDevice(const TTermiosDevice&) = delete;
   TTermiosDevice& operator=(const TTermiosDevice&) = delete;
@@ -74,9 +82,9 @@ class TTermiosDevice final : public ComDevice {
     uint32_t* mask = nullptr;
   };
 
-  TTermiosDevice(int fd, int wakeFd);
+  TTermiosDevice(const TKernel& kernel, int fd, int wakeFd);
   void Start();
-  void InitLine();
+  int InitLine();  // an error when there is no port behind the descriptor
 
   // --- completion of records (Transfer.cpp)
   static void Begin(TOverlapped* ov);
@@ -136,6 +144,7 @@ class TTermiosDevice final : public ComDevice {
   // --- line state (LineControl.cpp)
   void Unmark(TTermiosFlags& flags) const;
   int ApplyLine(const TTermiosFlags& flags, const TLineOptions& options);
+  int CheckDivisor(uint32_t baudRate);
   int ApplyPins(const TLineOptions& options);
   int SetModemBits(int bits, bool on);
   bool DsrOn();
@@ -150,17 +159,20 @@ class TTermiosDevice final : public ComDevice {
   void RaiseEvents(uint32_t events);
   void CheckQueueLevel();
   static void InstallWakeSignal();  // before the first watcher can be signalled
-  void WatchModemLines();
+  void StartModemWatcher();
+  void WatchModemLines(TModemState last);
+  void RewatchModemLines();  // after a line change, which may have ended the driver's watch
   void StopModemWatcher();
 
+  const TKernel& k_;  // every call on fd_ goes through it
   const int fd_;
   const int wakeFd_;
-  int timerFd_ = -1;  // rings at a deadline that came after the service thread began to poll
+  int timerFd_ = -1;       // rings at a deadline that came after the service thread began to poll
   int callerWakeFd_ = -1;  // ends the poll of a caller that waits for its read itself
   // The read whose caller polls the device itself, so its bytes reach it without a hop through
   // the service thread; whoever else finishes that read wakes the caller.
   const TOverlapped* driven_ = nullptr;
-  bool drivenIn_ = false;  // its poll asks for input; without, room made later must wake it
+  bool drivenIn_ = false;          // its poll asks for input; without, room made later must wake it
   bool callerTakesInput_ = false;  // a waiting thread polls for input, not the service thread
   std::optional<Clock::time_point> handBackAt_;  // and, until then, will be back for it
   std::mutex mutex_;
@@ -188,6 +200,7 @@ class TTermiosDevice final : public ComDevice {
   std::optional<uint8_t> priorityChar_;  // TransmitCommChar's byte, ahead of the writes
   bool wantOutput_ = false;              // the driver's queue was full: wait for room
   bool txBusy_ = false;                  // bytes went to the driver and have not drained yet
+  Clock::time_point wireEnd_{};          // when the bytes written have left at the line's rate
   std::optional<Clock::time_point> drainAt_;
   Clock::duration drainBackoff_{};
   uint32_t lastOutq_ = 0;
@@ -218,7 +231,9 @@ class TTermiosDevice final : public ComDevice {
   // modem-line watcher: blocked in the driver until a line changes
   std::thread watcher_;
   bool watcherDone_ = false;
+  bool rewatch_ = false;  // the watcher reads the lines again and waits anew
   std::condition_variable watcherEnded_;
+  std::condition_variable watcherWake_;  // ends the pause between two looks at the lines
 };
 
 }  // namespace platform::posix

@@ -21,6 +21,9 @@ constexpr size_t kChunk = 65536;
 constexpr auto kDrainBackoffLimit = std::chrono::milliseconds(200);
 // How long input stays with a thread that polled for it itself, after its wait ended.
 constexpr auto kHandBack = std::chrono::milliseconds(1);
+// What a byte may lag behind the write before its start bit: a USB adapter gets it with the
+// next bus frame.
+constexpr auto kWireLag = std::chrono::milliseconds(1);
 
 // Time-outs can add up to more than a clock can hold; thirty years is as good as never.
 Clock::time_point After(Clock::time_point now, uint64_t ms) {
@@ -100,7 +103,7 @@ TTermiosDevice::TPolledInput TTermiosDevice::PollForInput(std::unique_lock<std::
   drivenIn_ = fds[0].events != 0;
   driven_ = &ov;
   lock.unlock();
-  const int n = poll(fds, 3, PollTimeout(until));
+  const int n = k_.poll(fds, 3, PollTimeout(until));
   lock.lock();
   driven_ = nullptr;
   uint64_t count;
@@ -337,7 +340,7 @@ int TTermiosDevice::PurgeComm(uint32_t flags) {
     queue_.clear();
     decoder_.Reset();
     above80_ = false;
-    if (tcflush(fd_, TCIFLUSH) != 0) return errno;
+    if (k_.tcflush(fd_, TCIFLUSH) != 0) return errno;
   }
   if (flags & kPurgeTxClear) {
     priorityChar_.reset();
@@ -345,7 +348,7 @@ int TTermiosDevice::PurgeComm(uint32_t flags) {
     // drops them still: it would take back writes that were reported sent, the last frame
     // before a Close among them. Our writes finish only once the driver holds none of their
     // bytes, so on a real line nothing reported sent is ever in what the flush clears.
-    if (!pseudoTerminal_ && tcflush(fd_, TCOFLUSH) != 0) return errno;
+    if (!pseudoTerminal_ && k_.tcflush(fd_, TCOFLUSH) != 0) return errno;
   }
   WakeCallerForRoom();
   Wake();
@@ -413,7 +416,7 @@ void TTermiosDevice::ServiceLoop() {
     polling_ = true;
     const int timeout = PollTimeout(polledDeadline_);
     lock.unlock();
-    const int n = poll(fds, 3, timeout);
+    const int n = k_.poll(fds, 3, timeout);
     lock.lock();
     polling_ = false;
     noInput = n >= 0 && (fds[1].events & POLLIN) && !(fds[1].revents & POLLIN);
@@ -458,7 +461,7 @@ std::optional<Clock::time_point> TTermiosDevice::ReadDeadline() const {
 
 bool TTermiosDevice::HungUp() const {
   pollfd p = {fd_, 0, 0};
-  return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+  return k_.poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 void TTermiosDevice::Vanish(int error) {
@@ -563,7 +566,7 @@ TTermiosDevice::TPulled TTermiosDevice::Pull() {
       if (raw_.size() < want) raw_.resize(kChunk);
       into = raw_.data();
     }
-    const ssize_t n = read(fd_, into, want);
+    const ssize_t n = k_.read(fd_, into, want);
     if (n > 0) {
       const bool drained = static_cast<size_t>(n) < want;
       if (!direct) {
@@ -594,7 +597,14 @@ TTermiosDevice::TPulled TTermiosDevice::Pull() {
 uint32_t TTermiosDevice::MarkedErrors(const TReceiveMarks& marks) {
   const uint32_t counted = SampleCounters();
   uint32_t marked = 0;
-  if (marks.errors && !(counted & (kCeRxParity | kCeFrame))) marked |= kCeRxParity;
+  // A bad NUL and a break come marked alike: where the driver counted a break, that is what
+  // they were. Of a line without parity a bad byte can only have lost its stop bit; of one
+  // with parity it may be either, and counts only when the record checks parity.
+  const uint32_t bad = marks.errors - ((counted & kCeBreak) ? marks.nulErrors : 0);
+  const bool counts = !options_.lineParity || options_.parityCheck;
+  if (bad && counts && !(counted & (kCeRxParity | kCeFrame))) {
+    marked |= options_.lineParity ? kCeRxParity : kCeFrame;
+  }
   if (marks.breaks && !(counted & kCeBreak)) marked |= kCeBreak;
   return marked;
 }
@@ -674,10 +684,16 @@ bool TTermiosDevice::ReadFinished(const TTransfer& read, Clock::time_point now) 
 bool TTermiosDevice::WriteSome(const uint8_t* bytes, uint32_t count, uint32_t& written) {
   written = 0;
   for (;;) {
-    const ssize_t n = write(fd_, bytes, count);
+    const ssize_t n = k_.write(fd_, bytes, count);
     if (n >= 0) {
       written = static_cast<uint32_t>(n);
-      if (n > 0) txBusy_ = true;
+      if (n > 0) {
+        txBusy_ = true;
+        // A pseudo-terminal passes bytes on at once: there is no line to wait for.
+        if (!pseudoTerminal_) {
+          wireEnd_ = std::max(wireEnd_, Clock::now() + kWireLag) + charTime_ * written;
+        }
+      }
       if (written < count) wantOutput_ = true;
       return true;
     }
@@ -744,6 +760,10 @@ void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
     const uint32_t outq = emptyDriver ? 0 : KernelOutQueue();
     if (outq > 0) {
       ScheduleDrainCheck(now, outq);
+    } else if (now < wireEnd_) {
+      // The driver's count leaves out the bytes in the hardware's FIFO, which on a USB adapter
+      // holds whole frames: whatever it says, the bytes need their time on the wire.
+      if (!drainAt_ || *drainAt_ > wireEnd_) drainAt_ = wireEnd_;
     } else {
       txBusy_ = false;
       drainAt_.reset();
@@ -769,9 +789,9 @@ void TTermiosDevice::ProgressTransmit(Clock::time_point now) {
 
 uint32_t TTermiosDevice::KernelOutQueue() {
   int queued = 0;
-  if (ioctl(fd_, TIOCOUTQ, &queued) == 0) return queued > 0 ? static_cast<uint32_t>(queued) : 0;
+  if (k_.ioctl(fd_, TIOCOUTQ, &queued) == 0) return queued > 0 ? static_cast<uint32_t>(queued) : 0;
   // A driver that cannot count its queue is waited on instead.
-  tcdrain(fd_);
+  k_.tcdrain(fd_);
   return 0;
 }
 
@@ -794,7 +814,7 @@ bool TTermiosDevice::TransmitterBusy() {
   // Where the line status cannot be read, the one character time already waited stands in.
   if (!lsrReadable_) return false;
   unsigned int lsr = 0;
-  if (ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) {
+  if (k_.ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) {
     lsrReadable_ = false;
     return false;
   }
@@ -805,7 +825,7 @@ void TTermiosDevice::FinishTimedOutWrite(TTransfer& write) {
   // What the driver still holds of a write that ran out of time is not sent any more, so the
   // count the caller gets is what went out.
   const uint32_t unsent = std::min(KernelOutQueue(), write.done);
-  if (unsent > 0) tcflush(fd_, TCOFLUSH);
+  if (unsent > 0) k_.tcflush(fd_, TCOFLUSH);
   TOverlapped* ov = write.ov;
   const uint32_t sent = write.done - unsent;
   writes_.pop_front();

@@ -150,7 +150,7 @@ TEST(LineConfig, FlowControl) {
       {dcb::fOutX, IXON, 0, TPinControl::pcOff, TPinControl::pcOff},
       {dcb::fInX, IXOFF, 0, TPinControl::pcOff, TPinControl::pcOff},
       {dcb::fOutX | dcb::fInX, IXON | IXOFF, 0, TPinControl::pcOff, TPinControl::pcOff},
-      {dcb::fParity, INPCK, 0, TPinControl::pcOff, TPinControl::pcOff},
+      {dcb::fParity, 0, 0, TPinControl::pcOff, TPinControl::pcOff},
   };
   for (const Row& row : rows) {
     TDCB dcb = Base();
@@ -158,7 +158,7 @@ TEST(LineConfig, FlowControl) {
     SCOPED_TRACE(testing::Message() << "flags 0x" << std::hex << row.flags);
     const Mapped m = Map(dcb);
     ASSERT_EQ(m.error, 0);
-    EXPECT_EQ(m.flags.iflag & (IXON | IXOFF | INPCK), row.iflag);
+    EXPECT_EQ(m.flags.iflag & (IXON | IXOFF), row.iflag);
     EXPECT_EQ(m.flags.cflag & CRTSCTS, row.cflag);
     EXPECT_EQ(m.options.dtr, row.dtr);
     EXPECT_EQ(m.options.rts, row.rts);
@@ -193,6 +193,9 @@ TEST(LineConfig, ReceivePathOptions) {
   EXPECT_TRUE(m.options.replaceErrors);
   EXPECT_EQ(m.options.errorChar, '?');
   EXPECT_NE(m.flags.iflag & PARMRK, 0u);
+  // The driver marks framing errors only with INPCK: it is on whether parity is checked or not.
+  EXPECT_NE(m.flags.iflag & INPCK, 0u);
+  EXPECT_NE(Map(Base()).flags.iflag & INPCK, 0u);
 }
 
 // What the terminal driver has no counterpart for is accepted and changes nothing but what
