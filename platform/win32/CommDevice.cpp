@@ -22,6 +22,13 @@ int Result(BOOL ok) {
 
 }  // namespace
 
+TCommApi& CommApi() {
+  static TCommApi api;
+  return api;
+}
+
+TCommDevice::TCommDevice(HANDLE handle) : api_(CommApi()), handle_(handle) {}
+
 TCommDevice::~TCommDevice() {
   // A caller that still had operations running gets them back ended, never hanging: a new mask
   // ends a comm-event wait (cancelling one is not reliable everywhere), a cancel the transfers.
@@ -34,28 +41,30 @@ TCommDevice::~TCommDevice() {
     }
   }
   if (!running.empty()) {
-    ::SetCommMask(handle_, 0);
-    ::CancelIoEx(handle_, nullptr);
+    api_.SetCommMask(handle_, 0);
+    api_.CancelIoEx(handle_, nullptr);
     for (auto& [ov, op] : running) Finish(ov, op, true);
   }
-  CloseHandle(handle_);
+  api_.CloseHandle(handle_);
 }
 
 int TCommDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
-  return Result(::SetupComm(handle_, inQueue, outQueue));
+  return Result(api_.SetupComm(handle_, inQueue, outQueue));
 }
 
 int TCommDevice::SetCommState(const TDCB& dcb) {
   static_assert(sizeof(DCB) == sizeof(TDCB), "the line record is the driver's");
   DCB record;
   std::memcpy(&record, &dcb, sizeof record);
-  int error = Result(::SetCommState(handle_, &record));
+  int error = Result(api_.SetCommState(handle_, &record));
   bool toggle = false;
-  if (error == ERROR_NOT_SUPPORTED && record.fRtsControl == RTS_CONTROL_TOGGLE) {
-    // A driver without the toggle (Wine's) gets it from here: RTS held low, raised for each
-    // write and dropped once the write is out and the driver's queue empty.
+  // A driver without the toggle refuses it as not supported (Wine's) or as a bad parameter
+  // (many adapters'); it gets the toggle from here: RTS held low, raised for each
+  // transmission and dropped once it is out.
+  if ((error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER) &&
+      record.fRtsControl == RTS_CONTROL_TOGGLE) {
     record.fRtsControl = RTS_CONTROL_DISABLE;
-    error = Result(::SetCommState(handle_, &record));
+    error = Result(api_.SetCommState(handle_, &record));
     toggle = error == 0;
   }
   if (error == 0) {
@@ -71,7 +80,7 @@ void TCommDevice::RaiseRtsForWrite() {
     if (!toggleRts_) return;
     ++writesInFlight_;
   }
-  ::EscapeCommFunction(handle_, SETRTS);
+  api_.EscapeCommFunction(handle_, SETRTS);
 }
 
 void TCommDevice::DropRtsAfterWrite() {
@@ -82,8 +91,8 @@ void TCommDevice::DropRtsAfterWrite() {
   DWORD errors = 0;
   COMSTAT status = {};
   // Bytes still queued go out with RTS up; the next write's end drops it.
-  if (::ClearCommError(handle_, &errors, &status) && status.cbOutQue == 0) {
-    ::EscapeCommFunction(handle_, CLRRTS);
+  if (api_.ClearCommError(handle_, &errors, &status) && status.cbOutQue == 0) {
+    api_.EscapeCommFunction(handle_, CLRRTS);
   }
 }
 
@@ -94,7 +103,7 @@ int TCommDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
   record.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
   record.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
   record.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
-  const int error = Result(::SetCommTimeouts(handle_, &record));
+  const int error = Result(api_.SetCommTimeouts(handle_, &record));
   if (error == 0) {
     std::lock_guard lock(mutex_);
     timeouts_ = timeouts;
@@ -109,13 +118,13 @@ bool TCommDevice::ReturnsAtOnce() {
 }
 
 std::shared_ptr<TCommDevice::TOperation> TCommDevice::Begin(TOverlapped* ov, TKind kind,
-                                                             int& error) {
+                                                            int& error) {
   std::lock_guard lock(mutex_);
   if (const auto it = operations_.find(ov); it != operations_.end()) {
     // A record holds one operation at a time; one whose end nobody asked for yet is taken in.
     const std::shared_ptr<TOperation> earlier = it->second;
     DWORD unused = 0;
-    if (!::GetOverlappedResult(handle_, &earlier->system, &unused, FALSE) &&
+    if (!api_.GetOverlappedResult(handle_, &earlier->system, &unused, FALSE) &&
         GetLastError() == ERROR_IO_INCOMPLETE) {
       error = ERROR_INVALID_PARAMETER;
       return nullptr;
@@ -143,7 +152,7 @@ std::shared_ptr<TCommDevice::TOperation> TCommDevice::Begin(TOverlapped* ov, TKi
 
 bool TCommDevice::Finish(TOverlapped* ov, const std::shared_ptr<TOperation>& op, bool wait) {
   DWORD count = 0;
-  const BOOL ok = ::GetOverlappedResult(handle_, &op->system, &count, wait ? TRUE : FALSE);
+  const BOOL ok = api_.GetOverlappedResult(handle_, &op->system, &count, wait ? TRUE : FALSE);
   int result = ok ? 0 : LastError();
   if (!ok && result == ERROR_IO_INCOMPLETE) return false;
   switch (op->kind) {
@@ -218,7 +227,7 @@ int TCommDevice::ReadFile(void* buffer, uint32_t count, uint32_t* done, TOverlap
   int error = 0;
   const auto op = Begin(ov, TKind::kRead, error);
   if (!op) return error;
-  return Started(ov, op, ::ReadFile(handle_, buffer, count, nullptr, &op->system), done);
+  return Started(ov, op, api_.ReadFile(handle_, buffer, count, nullptr, &op->system), done);
 }
 
 int TCommDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done, TOverlapped* ov) {
@@ -232,7 +241,7 @@ int TCommDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done, T
   const auto op = Begin(ov, TKind::kWrite, error);
   if (!op) return error;
   RaiseRtsForWrite();
-  return Started(ov, op, ::WriteFile(handle_, buffer, count, nullptr, &op->system), done);
+  return Started(ov, op, api_.WriteFile(handle_, buffer, count, nullptr, &op->system), done);
 }
 
 int TCommDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
@@ -246,7 +255,7 @@ int TCommDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
   if (!op) return error;
   op->maskOut = mask;
   if (mask) *mask = 0;
-  return Started(ov, op, ::WaitCommEvent(handle_, &op->eventMask, &op->system), nullptr);
+  return Started(ov, op, api_.WaitCommEvent(handle_, &op->eventMask, &op->system), nullptr);
 }
 
 int TCommDevice::GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) {
@@ -281,7 +290,7 @@ int TCommDevice::CancelIo(TOverlapped* ov) {
       std::lock_guard lock(mutex_);
       mask = commMask_;
     }
-    ::SetCommMask(handle_, mask);
+    api_.SetCommMask(handle_, mask);
   } else {
     Cancel(*op);
   }
@@ -292,10 +301,10 @@ int TCommDevice::CancelIo(TOverlapped* ov) {
 // A cancel that reaches the driver as it is finishing the transfer can be lost (seen under
 // Wine: the read then stays pending for good), so it is asked again until the transfer ended.
 void TCommDevice::Cancel(TOperation& op) {
-  ::CancelIoEx(handle_, &op.system);
+  api_.CancelIoEx(handle_, &op.system);
   for (int turn = 0; turn < 200 && !HasOverlappedIoCompleted(&op.system); ++turn) {
     if (::WaitForSingleObject(op.system.hEvent, 50) != WAIT_OBJECT_0) {
-      ::CancelIoEx(handle_, &op.system);
+      api_.CancelIoEx(handle_, &op.system);
     }
   }
 }
@@ -303,7 +312,7 @@ void TCommDevice::Cancel(TOperation& op) {
 int TCommDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
   DWORD flags = 0;
   COMSTAT status = {};
-  if (!::ClearCommError(handle_, &flags, &status)) return LastError();
+  if (!api_.ClearCommError(handle_, &flags, &status)) return LastError();
   if (errors) *errors = flags;
   if (stat) {
     stat->Flags = (status.fCtsHold ? 0x01u : 0u) | (status.fDsrHold ? 0x02u : 0u) |
@@ -317,22 +326,22 @@ int TCommDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
 }
 
 int TCommDevice::PurgeComm(uint32_t flags) {
-  return Result(::PurgeComm(handle_, flags));
+  return Result(api_.PurgeComm(handle_, flags));
 }
 
 int TCommDevice::EscapeCommFunction(uint32_t function) {
-  return Result(::EscapeCommFunction(handle_, function));
+  return Result(api_.EscapeCommFunction(handle_, function));
 }
 
 int TCommDevice::GetCommModemStatus(uint32_t* status) {
   DWORD lines = 0;
-  if (!::GetCommModemStatus(handle_, &lines)) return LastError();
+  if (!api_.GetCommModemStatus(handle_, &lines)) return LastError();
   if (status) *status = lines;
   return 0;
 }
 
 int TCommDevice::TransmitCommChar(char c) {
-  return Result(::TransmitCommChar(handle_, c));
+  return Result(api_.TransmitCommChar(handle_, c));
 }
 
 int TCommDevice::SetCommMask(uint32_t mask) {
@@ -343,7 +352,7 @@ int TCommDevice::SetCommMask(uint32_t mask) {
       if (op->kind == TKind::kEventWait) op->maskChanged = true;
     }
   }
-  return Result(::SetCommMask(handle_, mask));
+  return Result(api_.SetCommMask(handle_, mask));
 }
 
 }  // namespace platform::win32
@@ -359,8 +368,9 @@ std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
   }
   // The device namespace takes every port name, COM10 and above included.
   const std::string path = "\\\\.\\" + name;
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  win32::TCommApi& api = win32::CommApi();
+  const HANDLE handle = api.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     error = static_cast<int>(GetLastError());
     return nullptr;
@@ -368,9 +378,9 @@ std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
   // A device that has no line state is no serial port.
   DCB probe = {};
   probe.DCBlength = sizeof probe;
-  if (!GetCommState(handle, &probe)) {
+  if (!api.GetCommState(handle, &probe)) {
     error = static_cast<int>(GetLastError());
-    CloseHandle(handle);
+    api.CloseHandle(handle);
     return nullptr;
   }
   error = 0;

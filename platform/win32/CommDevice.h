@@ -10,13 +10,14 @@
 #include <mutex>
 
 #include "platform/ComDevice.h"
+#include "platform/win32/CommApi.h"
 #include "platform/win32/Windows.h"
 
 namespace platform::win32 {
 
 class TCommDevice final : public ComDevice {
  public:
-  explicit TCommDevice(HANDLE handle) : handle_(handle) {}
+  explicit TCommDevice(HANDLE handle);
   ~TCommDevice() override;
   TCommDevice(const TCommDevice&) = delete;
   TCommDevice& operator=(const TCommDevice&) = delete;
@@ -43,10 +44,10 @@ class TCommDevice final : public ComDevice {
     OVERLAPPED system{};
     HANDLE ownEvent = nullptr;  // for a caller's record without an event
     TKind kind = TKind::kRead;
-    DWORD eventMask = 0;        // what a comm-event wait saw
+    DWORD eventMask = 0;  // what a comm-event wait saw
     uint32_t* maskOut = nullptr;
-    bool maskChanged = false;   // a SetCommMask came while the wait was pending
-    bool endedAtOnce = false;   // a read that had to return at once, ended here
+    bool maskChanged = false;  // a SetCommMask came while the wait was pending
+    bool endedAtOnce = false;  // a read that had to return at once, ended here
     ~TOperation() {
       if (ownEvent) CloseHandle(ownEvent);
     }
@@ -59,18 +60,18 @@ class TCommDevice final : public ComDevice {
   // Cancels a read or write and returns once the driver has ended it.
   void Cancel(TOperation& op);
   // What the start of an operation gives the caller.
-  int Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op, BOOL started,
-              uint32_t* done);
+  int Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op, BOOL started, uint32_t* done);
   bool ReturnsAtOnce();
   void RaiseRtsForWrite();
   void DropRtsAfterWrite();
 
+  TCommApi& api_;
   const HANDLE handle_;
   std::mutex mutex_;  // guards operations_ and the stored settings
   std::map<const TOverlapped*, std::shared_ptr<TOperation>> operations_;
   TCommTimeouts timeouts_;
   uint32_t commMask_ = 0;
-  bool toggleRts_ = false;     // the driver has no RTS toggle: the device does it
+  bool toggleRts_ = false;  // the driver has no RTS toggle: the device does it
   unsigned writesInFlight_ = 0;
 };
 
