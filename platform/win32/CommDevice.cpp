@@ -5,6 +5,7 @@
 // raised around each transmission where the driver has no toggle of its own.
 #include "platform/win32/CommDevice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,6 +21,24 @@ int Result(BOOL ok) {
   return ok ? 0 : LastError();
 }
 
+// After the time the bytes need on the wire, RTS stays up a little longer: the clock and the
+// wake-up of the watcher are not exact, and a byte cut short is a byte lost on the bus.
+constexpr int64_t kRtsMarginUs = 1000;
+
+// One character on the wire, start and stop bits included, rounded up.
+int64_t CharacterUs(const DCB& dcb) {
+  const int64_t halfBits = 2 * (1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0)) +
+                           (dcb.StopBits == ONESTOPBIT     ? 2
+                            : dcb.StopBits == ONE5STOPBITS ? 3
+                                                           : 4);
+  const int64_t rate = dcb.BaudRate > 0 ? dcb.BaudRate : 1;
+  return (halfBits * 1000000 + 2 * rate - 1) / (2 * rate);
+}
+
+DWORD MsFor(int64_t us) {
+  return static_cast<DWORD>(std::clamp<int64_t>((us + 999) / 1000, 1, 60000));
+}
+
 }  // namespace
 
 TCommApi& CommApi() {
@@ -30,6 +49,15 @@ TCommApi& CommApi() {
 TCommDevice::TCommDevice(HANDLE handle) : api_(CommApi()), handle_(handle) {}
 
 TCommDevice::~TCommDevice() {
+  if (watcher_.joinable()) {
+    {
+      std::lock_guard lock(rtsMutex_);
+      stopWatching_ = true;
+    }
+    SetEvent(watchWake_);
+    watcher_.join();
+  }
+  if (watchWake_) CloseHandle(watchWake_);
   // A caller that still had operations running gets them back ended, never hanging: a new mask
   // ends a comm-event wait (cancelling one is not reliable everywhere), a cancel the transfers.
   std::vector<std::pair<TOverlapped*, std::shared_ptr<TOperation>>> running;
@@ -67,32 +95,77 @@ int TCommDevice::SetCommState(const TDCB& dcb) {
     error = Result(api_.SetCommState(handle_, &record));
     toggle = error == 0;
   }
-  if (error == 0) {
-    std::lock_guard lock(mutex_);
-    toggleRts_ = toggle;
+  if (error != 0) return error;
+  std::lock_guard lock(rtsMutex_);
+  if (toggle && !watchWake_) {
+    watchWake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!watchWake_) return LastError();
   }
-  return error;
+  // The driver has set RTS as the record says: low for the toggle done here.
+  toggleRts_ = toggle;
+  rtsUp_ = false;
+  charUs_ = CharacterUs(record);
+  if (toggle && !watcher_.joinable()) watcher_ = std::thread([this] { WatchRts(); });
+  return 0;
 }
 
-void TCommDevice::RaiseRtsForWrite() {
-  {
-    std::lock_guard lock(mutex_);
-    if (!toggleRts_) return;
-    ++writesInFlight_;
+int64_t TCommDevice::NowUs() {
+  LARGE_INTEGER count = {}, frequency = {};
+  api_.QueryPerformanceFrequency(&frequency);
+  api_.QueryPerformanceCounter(&count);
+  const int64_t perSecond = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
+  return count.QuadPart / perSecond * 1000000 + count.QuadPart % perSecond * 1000000 / perSecond;
+}
+
+// Called with rtsMutex_ held and the toggle on: the bytes cannot have left before the line,
+// idle or still busy with earlier ones, has carried them at its rate.
+void TCommDevice::RaiseRtsFor(uint32_t bytes) {
+  wireEndUs_ = std::max(wireEndUs_, NowUs()) + int64_t{bytes} * charUs_;
+  if (!rtsUp_) {
+    api_.EscapeCommFunction(handle_, SETRTS);
+    rtsUp_ = true;
   }
-  api_.EscapeCommFunction(handle_, SETRTS);
 }
 
 void TCommDevice::DropRtsAfterWrite() {
   {
-    std::lock_guard lock(mutex_);
-    if (!toggleRts_ || writesInFlight_ == 0 || --writesInFlight_ > 0) return;
+    std::lock_guard lock(rtsMutex_);
+    if (!toggleRts_ || writesInFlight_ == 0) return;
+    --writesInFlight_;
   }
-  DWORD errors = 0;
-  COMSTAT status = {};
-  // Bytes still queued go out with RTS up; the next write's end drops it.
-  if (api_.ClearCommError(handle_, &errors, &status) && status.cbOutQue == 0) {
-    api_.EscapeCommFunction(handle_, CLRRTS);
+  SetEvent(watchWake_);
+}
+
+// A completed write may still have bytes in the driver's queue, in the port's FIFO and shift
+// register or in the adapter: RTS is dropped only once the driver holds none and the time the
+// bytes need on the wire has passed, and is looked at again until then.
+void TCommDevice::WatchRts() {
+  std::unique_lock lock(rtsMutex_);
+  while (!stopWatching_) {
+    DWORD waitMs = INFINITE;
+    if (toggleRts_ && rtsUp_ && writesInFlight_ == 0) {
+      const int64_t now = NowUs();
+      const int64_t dropAt = wireEndUs_ + charUs_ + kRtsMarginUs;
+      if (now < dropAt) {
+        waitMs = MsFor(dropAt - now);
+      } else {
+        DWORD errors = 0;
+        COMSTAT status = {};
+        // A driver that no longer tells its queue has lost the line: nothing more goes out.
+        if (!api_.ClearCommError(handle_, &errors, &status)) status.cbOutQue = 0;
+        if (status.cbOutQue == 0) {
+          api_.EscapeCommFunction(handle_, CLRRTS);
+          rtsUp_ = false;
+        } else {
+          // What the driver still holds goes out from now on at the earliest.
+          wireEndUs_ = std::max(wireEndUs_, now + int64_t{status.cbOutQue} * charUs_);
+          waitMs = MsFor(wireEndUs_ + charUs_ + kRtsMarginUs - now);
+        }
+      }
+    }
+    lock.unlock();
+    api_.WaitForSingleObject(watchWake_, waitMs);
+    lock.lock();
   }
 }
 
@@ -240,7 +313,13 @@ int TCommDevice::WriteFile(const void* buffer, uint32_t count, uint32_t* done, T
   int error = 0;
   const auto op = Begin(ov, TKind::kWrite, error);
   if (!op) return error;
-  RaiseRtsForWrite();
+  {
+    std::lock_guard lock(rtsMutex_);
+    if (toggleRts_) {
+      ++writesInFlight_;
+      RaiseRtsFor(count);
+    }
+  }
   return Started(ov, op, api_.WriteFile(handle_, buffer, count, nullptr, &op->system), done);
 }
 
@@ -341,7 +420,13 @@ int TCommDevice::GetCommModemStatus(uint32_t* status) {
 }
 
 int TCommDevice::TransmitCommChar(char c) {
-  return Result(api_.TransmitCommChar(handle_, c));
+  std::lock_guard lock(rtsMutex_);
+  if (!toggleRts_) return Result(api_.TransmitCommChar(handle_, c));
+  // The character goes ahead of the queue, on the bus like any other byte.
+  RaiseRtsFor(1);
+  const int error = Result(api_.TransmitCommChar(handle_, c));
+  SetEvent(watchWake_);
+  return error;
 }
 
 int TCommDevice::SetCommMask(uint32_t mask) {

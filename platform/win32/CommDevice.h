@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/ComDevice.h"
 #include "platform/win32/CommApi.h"
@@ -62,8 +63,14 @@ class TCommDevice final : public ComDevice {
   // What the start of an operation gives the caller.
   int Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op, BOOL started, uint32_t* done);
   bool ReturnsAtOnce();
-  void RaiseRtsForWrite();
+
+  // RTS where the driver has no toggle of its own: raised before bytes are handed over, and
+  // dropped by the watcher once no write runs, the driver's queue is empty and the time the
+  // bytes need on the wire has passed.
+  void RaiseRtsFor(uint32_t bytes);
   void DropRtsAfterWrite();
+  void WatchRts();
+  int64_t NowUs();
 
   TCommApi& api_;
   const HANDLE handle_;
@@ -71,8 +78,16 @@ class TCommDevice final : public ComDevice {
   std::map<const TOverlapped*, std::shared_ptr<TOperation>> operations_;
   TCommTimeouts timeouts_;
   uint32_t commMask_ = 0;
+
+  std::mutex rtsMutex_;     // guards what follows, and orders the RTS changes
   bool toggleRts_ = false;  // the driver has no RTS toggle: the device does it
+  bool rtsUp_ = false;
   unsigned writesInFlight_ = 0;
+  int64_t charUs_ = 0;     // one character's time on the wire at the line's rate
+  int64_t wireEndUs_ = 0;  // when the bytes handed over so far can have left at the earliest
+  bool stopWatching_ = false;
+  HANDLE watchWake_ = nullptr;
+  std::thread watcher_;
 };
 
 }  // namespace platform::win32

@@ -12,6 +12,9 @@
 namespace platform::win32::test {
 namespace {
 
+// One character at 9600 8N1, as the device reckons it.
+constexpr int64_t kCharUs = 1042;
+
 // Waits for what another thread of the device does; false when it never came.
 template <typename Condition>
 bool Eventually(Condition condition) {
@@ -59,6 +62,48 @@ TEST(ScriptedComm, TheDeviceTogglesRtsWhereTheDriverRefusesTheToggle) {
     if (row.result != 0) continue;
     ASSERT_EQ(Write(*device, 1), 0);
     EXPECT_EQ(Eventually([&] { return rig.Rts().size() == 2; }), row.toggledHere);
+  }
+}
+
+TEST(ScriptedComm, RtsStaysUpUntilTheBytesAreOnTheWire) {
+  const struct {
+    const char* what;
+    bool oneChar;  // TransmitCommChar instead of a write
+    uint32_t bytes;
+    uint32_t leftInQueue;
+    uint32_t drainPerSecond;
+    int64_t earliestDropUs;
+  } rows[] = {
+      // The write completes with the driver's queue empty, the bytes in the FIFO or adapter.
+      {"written, in the FIFO", false, 100, 0, 960, 100 * kCharUs},
+      // The driver still holds bytes at completion, held back by flow control for a while.
+      {"written, held in the queue", false, 100, 50, 100, 500000},
+      {"one character ahead", true, 1, 0, 960, kCharUs},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    TScriptedComm rig;
+    rig.toggleError = ERROR_NOT_SUPPORTED;
+    rig.leftInQueue = row.leftInQueue;
+    rig.drainPerSecond = row.drainPerSecond;
+    const auto device = rig.Open(dcb::fRtsControlToggle);
+    ASSERT_TRUE(device);
+    if (row.oneChar) {
+      ASSERT_EQ(device->TransmitCommChar('x'), 0);
+    } else {
+      ASSERT_EQ(Write(*device, row.bytes), 0);
+    }
+    ASSERT_TRUE(Eventually([&] { return rig.Rts().size() >= 2; }));
+    const auto rts = rig.Rts();
+    ASSERT_EQ(rts.size(), 2u);
+    EXPECT_TRUE(rts[0].up);
+    EXPECT_FALSE(rts[1].up);
+    EXPECT_GE(rts[1].atUs, row.earliestDropUs);
+    EXPECT_EQ(rts[1].outQueue, 0u);
+    const auto calls = rig.Calls();
+    const std::string sent = row.oneChar ? "char" : "write " + std::to_string(row.bytes);
+    const auto up = std::find(calls.begin(), calls.end(), "rts+");
+    EXPECT_LT(up - calls.begin(), std::find(calls.begin(), calls.end(), sent) - calls.begin());
   }
 }
 
