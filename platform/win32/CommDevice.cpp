@@ -153,6 +153,8 @@ void TCommDevice::WatchRts() {
         COMSTAT status = {};
         // A driver that no longer tells its queue has lost the line: nothing more goes out.
         if (!api_.ClearCommError(handle_, &errors, &status)) status.cbOutQue = 0;
+        // Reading the count cleared the driver's error flags: they are the caller's.
+        heldErrors_ |= errors;
         if (status.cbOutQue == 0) {
           api_.EscapeCommFunction(handle_, CLRRTS);
           rtsUp_ = false;
@@ -391,7 +393,13 @@ void TCommDevice::Cancel(TOperation& op) {
 int TCommDevice::ClearCommError(uint32_t* errors, TComStat* stat) {
   DWORD flags = 0;
   COMSTAT status = {};
-  if (!api_.ClearCommError(handle_, &flags, &status)) return LastError();
+  {
+    std::lock_guard lock(rtsMutex_);
+    if (!api_.ClearCommError(handle_, &flags, &status)) return LastError();
+    // Flags the RTS watcher cleared when it read the output count.
+    flags |= heldErrors_;
+    heldErrors_ = 0;
+  }
   if (errors) *errors = flags;
   if (stat) {
     stat->Flags = (status.fCtsHold ? 0x01u : 0u) | (status.fDsrHold ? 0x02u : 0u) |

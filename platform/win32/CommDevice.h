@@ -83,8 +83,9 @@ class TCommDevice final : public ComDevice {
   bool toggleRts_ = false;  // the driver has no RTS toggle: the device does it
   bool rtsUp_ = false;
   unsigned writesInFlight_ = 0;
-  int64_t charUs_ = 0;     // one character's time on the wire at the line's rate
-  int64_t wireEndUs_ = 0;  // when the bytes handed over so far can have left at the earliest
+  int64_t charUs_ = 0;       // one character's time on the wire at the line's rate
+  int64_t wireEndUs_ = 0;    // when the bytes handed over so far can have left at the earliest
+  uint32_t heldErrors_ = 0;  // error flags read for the output count, kept for the caller
   bool stopWatching_ = false;
   HANDLE watchWake_ = nullptr;
   std::thread watcher_;

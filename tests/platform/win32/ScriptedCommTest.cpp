@@ -107,5 +107,21 @@ TEST(ScriptedComm, RtsStaysUpUntilTheBytesAreOnTheWire) {
   }
 }
 
+TEST(ScriptedComm, ErrorFlagsReadForTheOutputCountReachTheCaller) {
+  TScriptedComm rig;
+  rig.toggleError = ERROR_NOT_SUPPORTED;
+  const auto device = rig.Open(dcb::fRtsControlToggle);
+  ASSERT_TRUE(device);
+  rig.SetErrorFlags(CE_FRAME);
+  ASSERT_EQ(Write(*device, 10), 0);
+  // RTS is dropped after the device read the count, and with it the flags.
+  ASSERT_TRUE(Eventually([&] { return rig.Rts().size() == 2; }));
+  uint32_t errors = 0;
+  ASSERT_EQ(device->ClearCommError(&errors, nullptr), 0);
+  EXPECT_EQ(errors, uint32_t{CE_FRAME});
+  ASSERT_EQ(device->ClearCommError(&errors, nullptr), 0);
+  EXPECT_EQ(errors, 0u) << "handed over once";
+}
+
 }  // namespace
 }  // namespace platform::win32::test
