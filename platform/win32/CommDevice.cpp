@@ -77,7 +77,10 @@ TCommDevice::~TCommDevice() {
 }
 
 int TCommDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
-  return Result(api_.SetupComm(handle_, inQueue, outQueue));
+  const int error = Result(api_.SetupComm(handle_, inQueue, outQueue));
+  // The queue sizes are a recommendation, which a driver may refuse: the port works with the
+  // driver's own. Only a bad handle is a failure.
+  return error == ERROR_INVALID_HANDLE ? error : 0;
 }
 
 int TCommDevice::SetCommState(const TDCB& dcb) {

@@ -123,5 +123,23 @@ TEST(ScriptedComm, ErrorFlagsReadForTheOutputCountReachTheCaller) {
   EXPECT_EQ(errors, 0u) << "handed over once";
 }
 
+TEST(ScriptedComm, RefusedQueueSizesAreNoFailure) {
+  const struct {
+    DWORD refusal;
+    int result;
+  } rows[] = {
+      {ERROR_INVALID_PARAMETER, 0},
+      {ERROR_NOT_SUPPORTED, 0},
+      {ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
+  };
+  for (const auto& row : rows) {
+    TScriptedComm rig;
+    rig.setupError = row.refusal;
+    const auto device = rig.Open();
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->SetupComm(4096, 2048), row.result) << row.refusal;
+  }
+}
+
 }  // namespace
 }  // namespace platform::win32::test
