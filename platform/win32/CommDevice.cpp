@@ -25,6 +25,29 @@ int Result(BOOL ok) {
 // wake-up of the watcher are not exact, and a byte cut short is a byte lost on the bus.
 constexpr int64_t kRtsMarginUs = 1000;
 
+// A driver that fails every comm-event wait at once would keep the event thread going round
+// without end; after this many failures in a row the waits are refused.
+constexpr unsigned kMaxFailedWaits = 16;
+
+// What a driver answers once its device has gone (an adapter pulled out, a handle whose device
+// was removed under it).
+bool IsLoss(int error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_BAD_UNIT:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // One character on the wire, start and stop bits included, rounded up.
 int64_t CharacterUs(const DCB& dcb) {
   const int64_t halfBits = 2 * (1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0)) +
@@ -247,6 +270,12 @@ bool TCommDevice::Finish(TOverlapped* ov, const std::shared_ptr<TOperation>& op,
         op->eventMask = 0;
       }
       if (op->maskOut) *op->maskOut = result == 0 ? op->eventMask : 0;
+      if (result != 0) {
+        NoteFailedWait(result);
+      } else {
+        std::lock_guard lock(mutex_);
+        failedWaits_ = 0;
+      }
       break;
     case TKind::kWrite:
       break;
@@ -334,12 +363,32 @@ int TCommDevice::WaitCommEvent(uint32_t* mask, TOverlapped* ov) {
     const int result = WaitCommEvent(mask, &local);
     return result == kIoPending ? GetOverlappedResult(&local, nullptr, true) : result;
   }
+  if (mask) *mask = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (waitsRefused_ != 0) return waitsRefused_;
+  }
   int error = 0;
   const auto op = Begin(ov, TKind::kEventWait, error);
   if (!op) return error;
   op->maskOut = mask;
-  if (mask) *mask = 0;
   return Started(ov, op, api_.WaitCommEvent(handle_, &op->eventMask, &op->system), nullptr);
+}
+
+void TCommDevice::NoteFailedWait(int error) {
+  bool lost = IsLoss(error);
+  if (!lost) {
+    // A wait ended as aborted, or with an error of no clear meaning: the device is asked for
+    // its line state, which a device that has gone no longer has.
+    DCB probe = {};
+    probe.DCBlength = sizeof probe;
+    if (!api_.GetCommState(handle_, &probe)) {
+      lost = true;
+      if (const int probeError = LastError(); probeError != 0) error = probeError;
+    }
+  }
+  std::lock_guard lock(mutex_);
+  if (waitsRefused_ == 0 && (lost || ++failedWaits_ >= kMaxFailedWaits)) waitsRefused_ = error;
 }
 
 int TCommDevice::GetOverlappedResult(TOverlapped* ov, uint32_t* done, bool wait) {

@@ -63,6 +63,9 @@ class TCommDevice final : public ComDevice {
   // What the start of an operation gives the caller.
   int Started(TOverlapped* ov, const std::shared_ptr<TOperation>& op, BOOL started, uint32_t* done);
   bool ReturnsAtOnce();
+  // A comm-event wait that ended with `error`: a lost device, or one failure too many in a
+  // row, refuses the waits from then on.
+  void NoteFailedWait(int error);
 
   // RTS where the driver has no toggle of its own: raised before bytes are handed over, and
   // dropped by the watcher once no write runs, the driver's queue is empty and the time the
@@ -78,6 +81,8 @@ class TCommDevice final : public ComDevice {
   std::map<const TOverlapped*, std::shared_ptr<TOperation>> operations_;
   TCommTimeouts timeouts_;
   uint32_t commMask_ = 0;
+  unsigned failedWaits_ = 0;  // comm-event waits failed in a row
+  int waitsRefused_ = 0;      // the error every later wait gets at once
 
   std::mutex rtsMutex_;     // guards what follows, and orders the RTS changes
   bool toggleRts_ = false;  // the driver has no RTS toggle: the device does it

@@ -141,5 +141,43 @@ TEST(ScriptedComm, RefusedQueueSizesAreNoFailure) {
   }
 }
 
+TEST(ScriptedComm, WaitsEndOnALostDeviceAndAfterFailuresWithoutEnd) {
+  const struct {
+    DWORD waitError;
+    DWORD stateError;  // the line state asked for after the failed wait
+    unsigned waits;    // what the driver is asked before the device refuses the waits
+    int refusal;
+  } rows[] = {
+      {ERROR_BAD_COMMAND, 0, 1, ERROR_BAD_COMMAND},
+      {ERROR_DEVICE_NOT_CONNECTED, 0, 1, ERROR_DEVICE_NOT_CONNECTED},
+      {ERROR_GEN_FAILURE, 0, 1, ERROR_GEN_FAILURE},
+      {ERROR_ACCESS_DENIED, 0, 1, ERROR_ACCESS_DENIED},
+      {ERROR_OPERATION_ABORTED, ERROR_BAD_COMMAND, 1, ERROR_BAD_COMMAND},
+      {ERROR_OPERATION_ABORTED, 0, 16, ERROR_OPERATION_ABORTED},
+      {ERROR_INVALID_PARAMETER, 0, 16, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.waitError);
+    TScriptedComm rig;
+    const auto device = rig.Open();
+    ASSERT_TRUE(device);
+    rig.waitError = row.waitError;
+    rig.stateError = row.stateError;
+    TEvent done(true, false);
+    TOverlapped ov;
+    ov.hEvent = &done;
+    int start = kIoPending;
+    for (int turn = 0; turn < 100 && start == kIoPending; ++turn) {
+      uint32_t mask = 0, n = 0;
+      start = device->WaitCommEvent(&mask, &ov);
+      if (start == kIoPending) {
+        EXPECT_NE(device->GetOverlappedResult(&ov, &n, true), 0);
+      }
+    }
+    EXPECT_EQ(rig.Waits(), row.waits);
+    EXPECT_EQ(start, row.refusal);
+  }
+}
+
 }  // namespace
 }  // namespace platform::win32::test
