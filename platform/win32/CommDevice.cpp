@@ -500,6 +500,25 @@ int TCommDevice::SetCommMask(uint32_t mask) {
   return Result(api_.SetCommMask(handle_, mask));
 }
 
+namespace {
+
+// The device namespace takes every port name, COM10 and above included. A name written as the
+// command line writes it (COM3:) or already in the namespace (\\.\COM3) is the same port.
+std::string DevicePath(const std::string& name) {
+  const std::string prefix = "\\\\.\\";
+  std::string port =
+      name.compare(0, prefix.size(), prefix) == 0 ? name.substr(prefix.size()) : name;
+  const bool com = port.size() > 4 && (port[0] == 'C' || port[0] == 'c') &&
+                   (port[1] == 'O' || port[1] == 'o') && (port[2] == 'M' || port[2] == 'm');
+  if (com && port.back() == ':' &&
+      std::all_of(port.begin() + 3, port.end() - 1, [](char c) { return c >= '0' && c <= '9'; })) {
+    port.pop_back();
+  }
+  return prefix + port;
+}
+
+}  // namespace
+
 }  // namespace platform::win32
 
 namespace platform {
@@ -511,8 +530,7 @@ std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error) {
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
-  // The device namespace takes every port name, COM10 and above included.
-  const std::string path = "\\\\.\\" + name;
+  const std::string path = win32::DevicePath(name);
   win32::TCommApi& api = win32::CommApi();
   const HANDLE handle = api.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);

@@ -179,5 +179,23 @@ TEST(ScriptedComm, WaitsEndOnALostDeviceAndAfterFailuresWithoutEnd) {
   }
 }
 
+TEST(ScriptedComm, PortNamesInEitherFormOpenThePort) {
+  const struct {
+    const char* name;
+    const char* path;
+  } rows[] = {
+      {"COM700", "\\\\.\\COM700"},         {"COM701:", "\\\\.\\COM701"},
+      {"com702:", "\\\\.\\com702"},        {"\\\\.\\COM703", "\\\\.\\COM703"},
+      {"\\\\.\\COM704:", "\\\\.\\COM704"}, {"VALTREX:", "\\\\.\\VALTREX:"},
+  };
+  for (const auto& row : rows) {
+    TScriptedComm rig;
+    int error = 0;
+    EXPECT_TRUE(OpenComDevice(row.name, error)) << row.name;
+    ASSERT_EQ(rig.paths.size(), 1u);
+    EXPECT_EQ(rig.paths[0], row.path);
+  }
+}
+
 }  // namespace
 }  // namespace platform::win32::test
