@@ -11,6 +11,11 @@
 namespace serial {
 namespace {
 
+// A scanner or an indexer that has the old file open refuses its replacement for a moment:
+// the rename is tried again for about a second.
+constexpr int kRenameAttempts = 10;
+constexpr DWORD kRenamePauseMs = 100;
+
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
@@ -112,9 +117,19 @@ void ReplaceSettingsFile(const std::string& fileName, std::string_view contents,
   if (!file.Close()) failAndRemove("cannot write " + temp);
   // The replacement is written through, so it is on the disk when the call returns: then
   // either the old file or the new one is there, whole.
-  if (!SettingsFileApi().MoveFileExA(temp.c_str(), target.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    failAndRemove("cannot replace " + target);
+  TSettingsFileApi& api = SettingsFileApi();
+  for (int attempt = 1;; ++attempt) {
+    if (api.MoveFileExA(temp.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      break;
+    }
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+        attempt == kRenameAttempts) {
+      SetLastError(error);
+      failAndRemove("cannot replace " + target);
+    }
+    api.Sleep(kRenamePauseMs);
   }
 }
 

@@ -69,5 +69,44 @@ TEST(SettingsFile, FoldersAreCreatedBelowTheDriveOrTheShare) {
   }
 }
 
+TEST(SettingsFile, AReplacementHeldForAMomentIsTriedAgainAndThenGivenUp) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("valtrex-settings-" + std::to_string(GetCurrentProcessId()));
+  fs::create_directories(dir);
+  const fs::path file = dir / "port.ini";
+  const struct {
+    DWORD refusal;
+    int refusals;
+    bool replaced;
+    int renames;
+  } rows[] = {
+      {ERROR_SHARING_VIOLATION, 3, true, 4},
+      {ERROR_ACCESS_DENIED, 1000, false, 10},  // held for good: about a second, then the error
+      {ERROR_PATH_NOT_FOUND, 1000, false, 1},  // no reason to wait
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.refusal);
+    std::ofstream(file) << "old";
+    TScriptedFiles files;
+    files.refusal = row.refusal;
+    files.refusals = row.refusals;
+    int32_t error = 0;
+    try {
+      ReplaceSettingsFile(file.string(), "new", ecode::kStoreSettings);
+    } catch (const EComPort& e) {
+      error = e.SystemErrorCode();
+    }
+    EXPECT_EQ(error, row.replaced ? 0 : static_cast<int32_t>(row.refusal));
+    EXPECT_EQ(files.renames, row.renames);
+    EXPECT_EQ(files.pauses, row.renames - 1);
+    std::ostringstream text;
+    text << std::ifstream(file).rdbuf();
+    EXPECT_EQ(text.str(), row.replaced ? "new" : "old");
+    // A refused replacement leaves nothing of its own beside the file.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace serial::test
