@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "serial/ComPort.h"
+#include "serial/ComThread.h"
 #include "tests/platform/win32/ScriptedComm.h"
 
 namespace platform::win32::test {
@@ -177,6 +179,22 @@ TEST(ScriptedComm, WaitsEndOnALostDeviceAndAfterFailuresWithoutEnd) {
     EXPECT_EQ(rig.Waits(), row.waits);
     EXPECT_EQ(start, row.refusal);
   }
+}
+
+// The whole way up: the port's event thread on an adapter that has been pulled out ends after
+// the one wait that failed, instead of keeping a processor busy.
+TEST(ScriptedComm, AnUnpluggedAdapterEndsThePortsEventThread) {
+  TScriptedComm rig;
+  rig.waitError = ERROR_DEVICE_NOT_CONNECTED;
+  serial::TComPort port;
+  port.SetPort("COM705");
+  port.SetSyncMethod(serial::smNone);
+  port.Open();
+  const serial::TComThread* thread = port.EventThread();
+  ASSERT_TRUE(thread);
+  EXPECT_TRUE(Eventually([&] { return thread->Finished(); }));
+  EXPECT_EQ(rig.Waits(), 1u);
+  port.Close();
 }
 
 TEST(ScriptedComm, PortNamesInEitherFormOpenThePort) {
