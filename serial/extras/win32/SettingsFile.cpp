@@ -6,14 +6,19 @@
 #include <string>
 
 #include "serial/ComError.h"
-
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "serial/extras/win32/SettingsFileApi.h"
 
 namespace serial {
 namespace {
+
+// A scanner or an indexer that has the old file open refuses its replacement for a moment:
+// the rename is tried again for about a second.
+constexpr int kRenameAttempts = 10;
+constexpr DWORD kRenamePauseMs = 100;
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 [[noreturn]] void Fail(int32_t errorCode, DWORD error, const std::string& what) {
   RaiseComError(errorCode, static_cast<int32_t>(error), what);
@@ -50,6 +55,11 @@ std::string ResolveLink(const std::string& fileName) {
 
 }  // namespace
 
+TSettingsFileApi& SettingsFileApi() {
+  static TSettingsFileApi api;
+  return api;
+}
+
 std::optional<std::string> ReadSettingsFile(const std::string& fileName, int32_t errorCode) {
   THandle file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -79,8 +89,8 @@ void ReplaceSettingsFile(const std::string& fileName, std::string_view contents,
   std::string temp;
   HANDLE created = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = target + "." + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(counter++) + ".tmp";
+    temp = target + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++) +
+           ".tmp";
     created = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
@@ -107,24 +117,42 @@ void ReplaceSettingsFile(const std::string& fileName, std::string_view contents,
   if (!file.Close()) failAndRemove("cannot write " + temp);
   // The replacement is written through, so it is on the disk when the call returns: then
   // either the old file or the new one is there, whole.
-  if (!MoveFileExA(temp.c_str(), target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    failAndRemove("cannot replace " + target);
+  TSettingsFileApi& api = SettingsFileApi();
+  for (int attempt = 1;; ++attempt) {
+    if (api.MoveFileExA(temp.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      break;
+    }
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+        attempt == kRenameAttempts) {
+      SetLastError(error);
+      failAndRemove("cannot replace " + target);
+    }
+    api.Sleep(kRenamePauseMs);
   }
 }
 
 void CreateSettingsFolder(const std::string& folder, int32_t errorCode) {
-  std::string path;
-  for (const auto& part : std::filesystem::path(folder)) {
-    path = (std::filesystem::path(path) / part).string();
-    const std::string name = part.string();
-    // The drive and the root are there already.
-    if (name.empty() || name == "\\" || name == "/" || name.back() == ':') continue;
-    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+  TSettingsFileApi& api = SettingsFileApi();
+  // The drive and the root are there already, and so are the server and the share of a network
+  // path (\\server\share\...), which no one can create.
+  size_t start = 0;
+  if (folder.size() > 2 && IsSeparator(folder[0]) && IsSeparator(folder[1])) {
+    const size_t server = folder.find_first_of("\\/", 2);
+    const size_t share =
+        server == std::string::npos ? server : folder.find_first_of("\\/", server + 1);
+    start = share == std::string::npos ? folder.size() : share;
+  }
+  for (size_t end = start + 1; end <= folder.size(); ++end) {
+    if (end < folder.size() && !IsSeparator(folder[end])) continue;
+    const std::string path = folder.substr(0, end);
+    if (path.empty() || IsSeparator(path.back()) || path.back() == ':') continue;
+    if (!api.CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
       Fail(errorCode, GetLastError(), "cannot create folder " + path);
     }
   }
-  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  const DWORD attributes = api.GetFileAttributesA(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     Fail(errorCode, GetLastError(), "cannot find folder " + folder);
   }
