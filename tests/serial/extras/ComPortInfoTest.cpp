@@ -219,12 +219,10 @@ class Pty {
 
 TEST_F(FakeSystem, VirtualPortsAreTheLinksToLivePseudoTerminals) {
   Pty live;
-  Pty ended;
   ASSERT_FALSE(live.Path().empty());
-  ASSERT_FALSE(ended.Path().empty());
-  const std::string endedPath = ended.Path();
-  ended.Close();
-  if (fs::exists(endedPath)) GTEST_SKIP() << "this kernel keeps a closed pty's node";
+  // The number of a pty that ended goes to the next one opened, by any program: a link left to
+  // it leads to a pty beyond the kernel's last number instead (below 1 << 20), which never lives.
+  const std::string endedPath = "/dev/pts/1048576";
 
   Link("run/valtrex-ports/valtrex-sim", live.Path());
   Link("run/valtrex-ports/bridge-10", live.Path());
