@@ -11,8 +11,11 @@ else()
 endif()
 
 # Installed programs find the shared libraries beside them, unless they go where the system looks.
+# The compiler's own list holds the multiarch folders (/usr/lib/x86_64-linux-gnu); the platform's
+# holds only the plain ones.
 if(VALTREX_LIBRARY_TYPE STREQUAL "SHARED")
-  list(FIND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" system_dir)
+  set(system_dirs ${CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES} ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES})
+  list(FIND system_dirs "${CMAKE_INSTALL_FULL_LIBDIR}" system_dir)
   if(system_dir EQUAL -1)
     file(RELATIVE_PATH libdir_from_bindir /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
     set(CMAKE_INSTALL_RPATH "$ORIGIN/${libdir_from_bindir}")
