@@ -1,7 +1,8 @@
 # Warnings as errors on the project's own targets only; third-party headers come in as SYSTEM.
 function(valtrex_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+                             $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 endfunction()
 
 # A GoogleTest executable registered with CTest; every test gets a time-out so a hang fails CI.

@@ -6,13 +6,14 @@
 
 #include <exception>
 #include <functional>
+#include "Export.h"
 
 namespace platform {
 
 using ExceptionHandler = std::function<void(std::exception_ptr)>;
 
 // An empty handler restores the default.
-void SetExceptionHandler(ExceptionHandler handler);
-void HandleException(std::exception_ptr error);
+VALTREX_API void SetExceptionHandler(ExceptionHandler handler);
+VALTREX_API void HandleException(std::exception_ptr error);
 
 }  // namespace platform

@@ -15,23 +15,24 @@
 #include <memory>
 #include <string>
 
-#include "platform/Sync.h"
+#include "Sync.h"
+#include "Export.h"
 
 namespace platform {
 
 // The platform's error values that callers meet by name.
-extern const int kIoPending;           // the operation continues in the background
-extern const int kIoIncomplete;        // its result is not there yet
-extern const int kOperationAborted;    // a cancel or a purge ended it
-extern const int kInvalidHandleError;  // an operation on the invalid handle
+extern VALTREX_API const int kIoPending;           // the operation continues in the background
+extern VALTREX_API const int kIoIncomplete;        // its result is not there yet
+extern VALTREX_API const int kOperationAborted;    // a cancel or a purge ended it
+extern VALTREX_API const int kInvalidHandleError;  // an operation on the invalid handle
 
 // The calling thread's last system error: what a failed wait leaves behind.
-int LastSystemError();
+VALTREX_API int LastSystemError();
 
 inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
 // The line-configuration record, field for field and byte for byte the Windows DCB (28 bytes).
-struct TDCB {
+struct VALTREX_API TDCB {
   uint32_t DCBlength = 0;
   uint32_t BaudRate = 0;
   uint32_t Flags = 0;  // the bit fields, see namespace dcb
@@ -72,7 +73,7 @@ inline constexpr uint32_t fAbortOnError = 0x4000;
 }  // namespace dcb
 
 // Time-outs in milliseconds, as the Windows COMMTIMEOUTS record.
-struct TCommTimeouts {
+struct VALTREX_API TCommTimeouts {
   uint32_t ReadIntervalTimeout = 0;
   uint32_t ReadTotalTimeoutMultiplier = 0;
   uint32_t ReadTotalTimeoutConstant = 0;
@@ -81,7 +82,7 @@ struct TCommTimeouts {
 };
 
 // The status record of ClearCommError.
-struct TComStat {
+struct VALTREX_API TComStat {
   uint32_t Flags = 0;  // bit 0 CTS hold ... bit 6 immediate character
   uint32_t cbInQue = 0;
   uint32_t cbOutQue = 0;
@@ -138,13 +139,13 @@ inline constexpr uint32_t kEvRx80Full = 0x0400;
 // starts and sets it when the operation completes. Internal is stored last: once it no longer
 // reads kIoPending, the device touches neither the record nor its event again, so the caller
 // may free both at once.
-struct TOverlapped {
+struct VALTREX_API TOverlapped {
   TEvent* hEvent = nullptr;
   std::atomic<int> Internal{0};           // 0 done, kIoPending in flight, otherwise the error
   std::atomic<uint32_t> InternalHigh{0};  // bytes transferred
 };
 
-class ComDevice {
+class VALTREX_API ComDevice {
  public:
   virtual ~ComDevice() = default;  // releasing the device is closing the handle
 
@@ -190,10 +191,10 @@ using ComDeviceOpener =
     std::function<std::unique_ptr<ComDevice>(const std::string& name, int& error)>;
 
 // The operating system's devices (platform/posix on Linux, platform/win32 on Windows).
-std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error);
+VALTREX_API std::unique_ptr<ComDevice> OpenComDevice(const std::string& name, int& error);
 
 // The device behind the invalid handle: every operation fails with kInvalidHandleError, so
 // operations on a closed port fail as the driver would fail them.
-ComDevice& InvalidComDevice();
+VALTREX_API ComDevice& InvalidComDevice();
 
 }  // namespace platform

@@ -10,34 +10,35 @@
 #include <functional>
 #include <memory>
 
-#include "platform/Sync.h"
+#include "Sync.h"
+#include "Export.h"
 
 namespace platform {
 
 // The thread that owns the windows; by default the first thread that asks.
-void SetMainThread();
-bool IsMainThread();
+VALTREX_API void SetMainThread();
+VALTREX_API bool IsMainThread();
 
 // Called from any thread after a call is queued, so the toolkit can have the main thread run
 // ProcessMessages soon. Empty: nobody is woken (tests pump by hand).
-void SetWakeUpHook(std::function<void()> hook);
+VALTREX_API void SetWakeUpHook(std::function<void()> hook);
 
 // Runs `call` on the main thread and waits for it. On the main thread itself it runs at once.
-void Synchronize(const std::function<void()>& call);
+VALTREX_API void Synchronize(const std::function<void()>& call);
 
 // Main thread: runs every queued call and message, in the order they came. Returns how many.
-size_t ProcessMessages();
+VALTREX_API size_t ProcessMessages();
 
 // True while something waits to be processed.
-bool MessagesPending();
+VALTREX_API bool MessagesPending();
 
 // Main thread: waits until `done` is signalled, serving the queue meanwhile, so that a delivery a
 // worker has already started completes and the worker can reach its end; the two never wait on
 // each other. Returns false on a time-out.
-bool WaitServingMessages(TEvent& done, uint32_t timeoutMs = kInfinite);
+VALTREX_API bool WaitServingMessages(TEvent& done, uint32_t timeoutMs = kInfinite);
 
 // A hidden window: a procedure on the main thread that receives messages by number.
-class THiddenWindow {
+class VALTREX_API THiddenWindow {
  public:
   using TWndProc = std::function<intptr_t(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
   explicit THiddenWindow(TWndProc proc);
@@ -55,14 +56,14 @@ class THiddenWindow {
 
 // Delivers a message to the window's procedure on the main thread and blocks until the procedure
 // replies (ReplyMessage) or returns. From the main thread the procedure is called at once.
-intptr_t SendMessage(THiddenWindow& window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+VALTREX_API intptr_t SendMessage(THiddenWindow& window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // Inside a window procedure: whether the message came from another thread that is still waiting.
-bool InSendMessage();
+VALTREX_API bool InSendMessage();
 // Releases the sender of the message being handled with `result`; the procedure runs on.
-void ReplyMessage(intptr_t result);
+VALTREX_API void ReplyMessage(intptr_t result);
 
 // What a window procedure gives for messages it does not handle.
-intptr_t DefWindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam);
+VALTREX_API intptr_t DefWindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <span>
+#include "Export.h"
 
 namespace platform {
 
@@ -17,7 +18,7 @@ inline constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
 
 // A manual-reset event stays signalled until Reset; an auto-reset event is consumed by
 // the one wait that it releases.
-class TEvent {
+class VALTREX_API TEvent {
  public:
   TEvent(bool manualReset, bool initialState);
   ~TEvent();
@@ -47,11 +48,11 @@ class TEvent {
 
 // Waits until the event is signalled or `timeoutMs` passes (kInfinite: no limit).
 // Returns kWaitObject0, kWaitTimeout or kWaitFailed.
-uint32_t WaitForSingleObject(TEvent& event, uint32_t timeoutMs);
+VALTREX_API uint32_t WaitForSingleObject(TEvent& event, uint32_t timeoutMs);
 
 // Waits until any one of the events is signalled; returns kWaitObject0 + its index
 // (the lowest index when several are), kWaitTimeout, or kWaitFailed (also for an empty list
 // or a missing event). An auto-reset event is consumed only when its index is returned.
-uint32_t WaitForMultipleObjects(std::span<TEvent* const> events, uint32_t timeoutMs);
+VALTREX_API uint32_t WaitForMultipleObjects(std::span<TEvent* const> events, uint32_t timeoutMs);
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/Export.h"
 #include "platform/Sync.h"
 
 namespace platform {
@@ -15,7 +16,7 @@ namespace platform {
 // Scheduling levels, lowest first, as the framework names them.
 enum class TThreadLevel { Idle, Lowest, Lower, Normal, Higher, Highest, TimeCritical };
 
-class TThread {
+class VALTREX_INTERNAL TThread {
  public:
   TThread();
   virtual ~TThread();

@@ -5,14 +5,15 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/ComDevice.h"
-#include "platform/Sync.h"
+#include "../platform/ComDevice.h"
+#include "../platform/Sync.h"
+#include "../platform/Export.h"
 
 namespace serial {
 
 enum TOperationKind : uint8_t { okWrite, okRead };
 
-struct TAsync {
+struct VALTREX_API TAsync {
   // The completion event is manual-reset and starts signalled, so a record no operation used
   // reads as finished.
   TAsync();

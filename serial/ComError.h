@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include "../platform/Export.h"
 
 namespace serial {
 
@@ -37,9 +38,9 @@ inline constexpr int32_t kCount = 23;
 }  // namespace ecode
 
 // The table text of a code; empty for a code outside the table.
-const char* ComErrorText(int32_t code);
+VALTREX_API const char* ComErrorText(int32_t code);
 
-class EComPort : public std::exception {
+class VALTREX_API EComPort : public std::exception {
  public:
   // systemErrorCode -1: no platform error is known, and the message is the table text alone.
   // A detail (what failed, on what) follows the rest after ": ", so the message still starts
@@ -57,7 +58,7 @@ class EComPort : public std::exception {
   std::string message_;
 };
 
-[[noreturn]] void RaiseComError(int32_t code, int32_t systemErrorCode = -1,
+[[noreturn]] VALTREX_API void RaiseComError(int32_t code, int32_t systemErrorCode = -1,
                                 const std::string& detail = {});
 
 }  // namespace serial

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "serial/ComSettings.h"
+#include "ComSettings.h"
+#include "../platform/Export.h"
 
 namespace serial {
 
@@ -18,7 +19,7 @@ using TRxBufEvent = std::function<void(TCustomComPort& sender, const void* buffe
 using TComErrorEvent = std::function<void(TCustomComPort& sender, TComErrors errors)>;
 using TComSignalEvent = std::function<void(TCustomComPort& sender, bool onOff)>;
 
-struct TComLink {
+struct VALTREX_API TComLink {
   TComSignalEvent OnConn;        // leConn: true after open, false after close
   TRxBufEvent OnRxBuf;           // received bytes
   TRxBufEvent OnTxBuf;           // bytes of a completed asynchronous write

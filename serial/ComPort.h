@@ -14,12 +14,13 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ComDevice.h"
-#include "serial/Async.h"
-#include "serial/ComError.h"
-#include "serial/ComLink.h"
-#include "serial/ComSettings.h"
-#include "serial/ComStorage.h"
+#include "../platform/ComDevice.h"
+#include "Async.h"
+#include "ComError.h"
+#include "ComLink.h"
+#include "ComSettings.h"
+#include "ComStorage.h"
+#include "../platform/Export.h"
 
 namespace platform {
 class THiddenWindow;
@@ -35,7 +36,7 @@ class TComThread;
 inline constexpr uint32_t PortEventMessage = 0x0401;
 
 // One message to a window procedure, with the procedure's result.
-struct TMessage {
+struct VALTREX_API TMessage {
   uint32_t Msg = 0;
   uintptr_t WParam = 0;
   intptr_t LParam = 0;
@@ -44,12 +45,12 @@ struct TMessage {
 
 // Whether the component is being edited in a designer or read from a form description. In
 // both states settings are stored but not applied and the port is not opened.
-struct TComponentState {
+struct VALTREX_API TComponentState {
   bool Designing = false;
   bool Loading = false;
 };
 
-class TCustomComPort {
+class VALTREX_API TCustomComPort {
  public:
   TCustomComPort();
   // Closes an open port first; a failure of that close goes to the application's exception
@@ -311,7 +312,7 @@ class TCustomComPort {
 };
 
 // The port as an application places it; all of it lives in TCustomComPort.
-class TComPort : public TCustomComPort {
+class VALTREX_API TComPort : public TCustomComPort {
  public:
   TComPort() = default;
 };

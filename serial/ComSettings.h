@@ -6,7 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "serial/Set.h"
+#include "Set.h"
+#include "../platform/Export.h"
 
 namespace serial {
 
@@ -108,17 +109,17 @@ enum TComLinkEvent : uint8_t {
 
 // The driver's comm event mask for a set of events and back; kEvPerr is never asked for and
 // is dropped when a driver reports it.
-uint32_t EventsToInts(TComEvents events);
-TComEvents IntToEvents(uint32_t mask);
+VALTREX_API uint32_t EventsToInts(TComEvents events);
+VALTREX_API TComEvents IntToEvents(uint32_t mask);
 // The platform flag that stands for one event.
-uint32_t EventToInt(TComEvent event);
+VALTREX_API uint32_t EventToInt(TComEvent event);
 
 // Bits per second of a rate member; brCustom has none of its own (the port's CustomBaudRate).
-uint32_t BaudRateValue(TBaudRate rate);
+VALTREX_API uint32_t BaudRateValue(TBaudRate rate);
 
 // Copying a setting object copies its fields only: the copy keeps the owner it had (none for a
 // new object) and nothing is applied.
-class TComParity {
+class VALTREX_API TComParity {
  public:
   TComParity() = default;
   TComParity(const TComParity& other) : v_(other.v_) {}
@@ -151,7 +152,7 @@ class TComParity {
   TCustomComPort* comPort_ = nullptr;
 };
 
-class TComFlowControl {
+class VALTREX_API TComFlowControl {
  public:
   TComFlowControl() = default;
   TComFlowControl(const TComFlowControl& other) : v_(other.v_) {}
@@ -208,7 +209,7 @@ class TComFlowControl {
 };
 
 // Milliseconds; -1 stands for the driver's maximum.
-class TComTimeouts {
+class VALTREX_API TComTimeouts {
  public:
   TComTimeouts() = default;
   TComTimeouts(const TComTimeouts& other) : v_(other.v_) {}
@@ -245,7 +246,7 @@ class TComTimeouts {
 };
 
 // Driver queue sizes in bytes. A positive size is kept even: an odd one is lowered by one.
-class TComBuffer {
+class VALTREX_API TComBuffer {
  public:
   TComBuffer() = default;
   TComBuffer(const TComBuffer& other) : v_(other.v_) {}

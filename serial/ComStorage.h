@@ -5,12 +5,13 @@
 
 #include <memory>
 #include <string>
+#include "../platform/Export.h"
 
 namespace serial {
 
 class TCustomComPort;
 
-class TComStorage {
+class VALTREX_API TComStorage {
  public:
   virtual ~TComStorage() = default;
 
@@ -23,7 +24,7 @@ class TComStorage {
 };
 
 // The storage of every port that has none of its own; none until a program installs one.
-void SetDefaultComStorage(std::shared_ptr<const TComStorage> storage);
-std::shared_ptr<const TComStorage> DefaultComStorage();
+VALTREX_API void SetDefaultComStorage(std::shared_ptr<const TComStorage> storage);
+VALTREX_API std::shared_ptr<const TComStorage> DefaultComStorage();
 
 }  // namespace serial

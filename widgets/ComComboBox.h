@@ -11,8 +11,9 @@
 #include <functional>
 #include <vector>
 
-#include "serial/extras/ComPortInfo.h"
-#include "widgets/ComSetting.h"
+#include "../serial/extras/ComPortInfo.h"
+#include "ComSetting.h"
+#include "../platform/Export.h"
 
 namespace serial {
 class TCustomComPort;
@@ -21,7 +22,7 @@ class EComPort;
 
 namespace widgets {
 
-class TComComboBox : public QComboBox {
+class VALTREX_API TComComboBox : public QComboBox {
  public:
   using TPortLister = std::function<std::vector<serial::TComPortInfo>()>;
   using TErrorEvent = std::function<void(TComComboBox& sender, const serial::EComPort& error)>;

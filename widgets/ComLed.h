@@ -11,7 +11,8 @@
 #include <QWidget>
 #include <functional>
 
-#include "serial/ComLink.h"
+#include "../serial/ComLink.h"
+#include "../platform/Export.h"
 
 namespace serial {
 class TCustomComPort;
@@ -21,7 +22,7 @@ namespace widgets {
 
 enum TLedSignal { lsConn, lsCTS, lsDSR, lsRLSD, lsRing, lsTx, lsRx };
 
-class TComLed : public QWidget {
+class VALTREX_API TComLed : public QWidget {
  public:
   explicit TComLed(QWidget* parent = nullptr);
   // Unbinds from its port. A port that delivers in its own thread must be closed, or deliver on

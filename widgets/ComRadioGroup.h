@@ -8,7 +8,8 @@
 #include <QGroupBox>
 #include <functional>
 
-#include "widgets/ComSetting.h"
+#include "ComSetting.h"
+#include "../platform/Export.h"
 
 class QGridLayout;
 
@@ -19,7 +20,7 @@ class EComPort;
 
 namespace widgets {
 
-class TComRadioGroup : public QGroupBox {
+class VALTREX_API TComRadioGroup : public QGroupBox {
  public:
   using TErrorEvent = std::function<void(TComRadioGroup& sender, const serial::EComPort& error)>;
 

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/ComLink.h"
+#include "../serial/ComLink.h"
+#include "../platform/Export.h"
 
 namespace serial {
 class TCustomComPort;
@@ -21,16 +22,16 @@ enum TComSettingKind { csPort, csBaudRate, csDataBits, csStopBits, csParity, csF
 
 // The texts of every value the setting takes, in the order a selector offers them: the bit rates
 // from the lowest, "Custom" last. None for csPort: port names come from the system's list.
-std::vector<std::string> ComSettingItems(TComSettingKind kind);
+VALTREX_API std::vector<std::string> ComSettingItems(TComSettingKind kind);
 
 // The port's value of the setting as text.
-std::string ComSettingText(const serial::TCustomComPort& port, TComSettingKind kind);
+VALTREX_API std::string ComSettingText(const serial::TCustomComPort& port, TComSettingKind kind);
 
 // Reads the text (serial::EComConvert when it names no value of the setting) and sets it on the
 // port, which may refuse it with EComPort.
-void SetComSettingText(serial::TCustomComPort& port, TComSettingKind kind, const std::string& text);
+VALTREX_API void SetComSettingText(serial::TCustomComPort& port, TComSettingKind kind, const std::string& text);
 
-class TComSettingBinding {
+class VALTREX_API TComSettingBinding {
  public:
   using TRefusedEvent = std::function<void(const serial::EComPort& error)>;
 

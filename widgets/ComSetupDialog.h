@@ -11,7 +11,8 @@
 #include <QString>
 #include <array>
 
-#include "serial/extras/PortSettings.h"
+#include "../serial/extras/PortSettings.h"
+#include "../platform/Export.h"
 
 class QCheckBox;
 class QComboBox;
@@ -27,7 +28,7 @@ namespace widgets {
 
 class TComComboBox;
 
-class TComSettingsDialog : public QDialog {
+class VALTREX_API TComSettingsDialog : public QDialog {
  public:
   serial::TCustomComPort& ComPort() const { return port_; }
   // The refusal shown in the dialog; empty while there is none.
@@ -51,7 +52,7 @@ class TComSettingsDialog : public QDialog {
   QLabel* error_;
 };
 
-class TComSetupDialog : public TComSettingsDialog {
+class VALTREX_API TComSetupDialog : public TComSettingsDialog {
  public:
   explicit TComSetupDialog(serial::TCustomComPort& port, QWidget* parent = nullptr);
 
@@ -77,7 +78,7 @@ class TComSetupDialog : public TComSettingsDialog {
   TComComboBox* flow_;
 };
 
-class TComAdvancedDialog : public TComSettingsDialog {
+class VALTREX_API TComAdvancedDialog : public TComSettingsDialog {
  public:
   explicit TComAdvancedDialog(serial::TCustomComPort& port, QWidget* parent = nullptr);
 

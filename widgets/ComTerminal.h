@@ -24,11 +24,12 @@
 #include <string>
 #include <string_view>
 
-#include "serial/ComLink.h"
-#include "serial/extras/IniDocument.h"
-#include "widgets/TermSettings.h"
-#include "widgets/emulation/TermDecoder.h"
-#include "widgets/emulation/TermScreen.h"
+#include "../serial/ComLink.h"
+#include "../serial/extras/IniDocument.h"
+#include "TermSettings.h"
+#include "emulation/TermDecoder.h"
+#include "emulation/TermScreen.h"
+#include "../platform/Export.h"
 
 namespace serial {
 class TCustomComPort;
@@ -36,7 +37,7 @@ class TCustomComPort;
 
 namespace widgets {
 
-class TComTerminal : public QAbstractScrollArea {
+class VALTREX_API TComTerminal : public QAbstractScrollArea {
  public:
   explicit TComTerminal(QWidget* parent = nullptr);
   // Unbinds from its port. A port that delivers in its own thread must be closed, or deliver on

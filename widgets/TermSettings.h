@@ -8,8 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "serial/extras/IniDocument.h"
-#include "widgets/emulation/TermDecoder.h"
+#include "../serial/extras/IniDocument.h"
+#include "emulation/TermDecoder.h"
+#include "../platform/Export.h"
 
 namespace widgets {
 
@@ -21,7 +22,7 @@ namespace widgets {
 enum TTermLineEnd : uint8_t { tlAsIs, tlCRLF, tlLF };
 
 // A default value holds the settings of a new terminal.
-struct TTermSettings {
+struct VALTREX_API TTermSettings {
   TTermEmulation Emulation = teANSI;
   int Columns = 80;
   int Rows = 24;
@@ -36,17 +37,17 @@ struct TTermSettings {
   friend bool operator==(const TTermSettings&, const TTermSettings&) = default;
 };
 
-std::string EmulationToStr(TTermEmulation value);
-TTermEmulation StrToEmulation(std::string_view text);
-std::string LineEndToStr(TTermLineEnd value);
-TTermLineEnd StrToLineEnd(std::string_view text);
+VALTREX_API std::string EmulationToStr(TTermEmulation value);
+VALTREX_API TTermEmulation StrToEmulation(std::string_view text);
+VALTREX_API std::string LineEndToStr(TTermLineEnd value);
+VALTREX_API TTermLineEnd StrToLineEnd(std::string_view text);
 
 // Every setting as key and text, in a fixed order.
-serial::TSettingValues TermSettingsToValues(const TTermSettings& settings);
+VALTREX_API serial::TSettingValues TermSettingsToValues(const TTermSettings& settings);
 // Reads the keys it knows (ignoring case) over `settings`; a key not there keeps its setting
 // and an unknown key is ignored. Columns, rows and scroll-back outside what a terminal can
 // have are clamped, as the control clamps them. A value that does not read raises
 // serial::EComConvert, whose Setting() is the key, and leaves `settings` as it was.
-void ValuesToTermSettings(const serial::TSettingValues& values, TTermSettings& settings);
+VALTREX_API void ValuesToTermSettings(const serial::TSettingValues& values, TTermSettings& settings);
 
 }  // namespace widgets

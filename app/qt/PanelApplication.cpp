@@ -12,6 +12,7 @@
 #include "app/Edge.h"
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
+#include "platform/Version.h"
 
 namespace app {
 namespace {
@@ -49,6 +50,7 @@ QFont PanelFont() {
 void SetUpPanelApplication(QApplication& application) {
   application.setApplicationName(QStringLiteral("valtrex-panel"));
   application.setApplicationDisplayName(QStringLiteral("Valtrex panel"));
+  application.setApplicationVersion(QStringLiteral(VALTREX_VERSION));
   application.setWindowIcon(QIcon(QStringLiteral(":/panel/valtrex-panel.png")));
   if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) {
     QApplication::setStyle(style);

@@ -19,14 +19,15 @@
 #include <optional>
 #include <string>
 
-#include "serial/ComLink.h"
-#include "serial/extras/PacketAssembler.h"
+#include "../ComLink.h"
+#include "PacketAssembler.h"
+#include "../../platform/Export.h"
 
 namespace serial {
 
 class TCustomComPort;
 
-class TComDataPacket {
+class VALTREX_API TComDataPacket {
  public:
   using TPacketEvent = std::function<void(TComDataPacket& sender, const std::string& bytes)>;
   using TDiscardEvent =

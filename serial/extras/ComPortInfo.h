@@ -9,12 +9,13 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "../../platform/Export.h"
 
 namespace serial {
 
 enum TComPortKind { pkOnBoard, pkUsb, pkAcm, pkPlatform, pkVirtual };
 
-struct TComPortInfo {
+struct VALTREX_API TComPortInfo {
   std::string Name;    // what SetPort and the panel's port box accept
   std::string Device;  // the device file, "/dev/ttyUSB0"; a virtual port's link target
   TComPortKind Kind = pkOnBoard;
@@ -32,7 +33,7 @@ struct TComPortInfo {
 };
 
 // Where the system's information lives; tests point these at a tree of their own.
-struct TComEnumRoots {
+struct VALTREX_API TComEnumRoots {
   std::string SysClassTty = "/sys/class/tty";
   std::string Dev = "/dev";
   std::string SerialById = "/dev/serial/by-id";
@@ -42,14 +43,14 @@ struct TComEnumRoots {
 // The ports, hardware first in the order of their device names ("ttyS2" before "ttyS10"), then
 // the virtual ports by name. One entry that cannot be read is left out; when the system's list
 // cannot be read at all, raises EComPort 15 "EnumPorts function failed" with the system error.
-std::vector<TComPortInfo> EnumComPorts(const TComEnumRoots& roots = {});
+VALTREX_API std::vector<TComPortInfo> EnumComPorts(const TComEnumRoots& roots = {});
 
 // The per-user folder for links to virtual ports: "$XDG_RUNTIME_DIR/valtrex-ports", or
 // "/tmp/valtrex-ports-<uid>" where the runtime folder is not set. Not created here.
-std::string VirtualPortFolder();
+VALTREX_API std::string VirtualPortFolder();
 
 // Creates the folder (mode 0700) where it is missing and gives its path; raises EComPort 15 when
 // it cannot be made or is not a folder the user owns.
-std::string MakeVirtualPortFolder();
+VALTREX_API std::string MakeVirtualPortFolder();
 
 }  // namespace serial

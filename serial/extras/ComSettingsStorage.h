@@ -13,12 +13,13 @@
 
 #include <string>
 
-#include "serial/ComPort.h"
-#include "serial/ComStorage.h"
+#include "../ComPort.h"
+#include "../ComStorage.h"
+#include "../../platform/Export.h"
 
 namespace serial {
 
-class TComSettingsStorage final : public TComStorage {
+class VALTREX_API TComSettingsStorage final : public TComStorage {
  public:
   void StoreRegistry(const TCustomComPort& port, const std::string& keyPath) const override;
   void StoreIniFile(const TCustomComPort& port, const std::string& fileName,
@@ -29,6 +30,6 @@ class TComSettingsStorage final : public TComStorage {
 };
 
 // Makes TComSettingsStorage the storage of every port that has none of its own.
-void UseComStorage();
+VALTREX_API void UseComStorage();
 
 }  // namespace serial

@@ -28,12 +28,13 @@
 #include <istream>
 #include <streambuf>
 #include <vector>
+#include "../../platform/Export.h"
 
 namespace serial {
 
 class TCustomComPort;
 
-class TComStreamBuf : public std::streambuf {
+class VALTREX_API TComStreamBuf : public std::streambuf {
  public:
   explicit TComStreamBuf(TCustomComPort& port, size_t bufferSize = 256);
   ~TComStreamBuf() override;
@@ -63,7 +64,7 @@ class TComStreamBuf : public std::streambuf {
   bool timedOut_ = false;
 };
 
-class TComStream : public std::iostream {
+class VALTREX_API TComStream : public std::iostream {
  public:
   explicit TComStream(TCustomComPort& port, size_t bufferSize = 256);
   TComStream(const TComStream&) = delete;

@@ -11,11 +11,12 @@
 #include <string>
 #include <string_view>
 
-#include "serial/ComSettings.h"
+#include "../ComSettings.h"
+#include "../../platform/Export.h"
 
 namespace serial {
 
-class EComConvert : public std::invalid_argument {
+class VALTREX_API EComConvert : public std::invalid_argument {
  public:
   // `setting` names what was read ("bit rate", or a stored key), `text` the text refused.
   EComConvert(std::string setting, std::string text);
@@ -30,33 +31,33 @@ class EComConvert : public std::invalid_argument {
   std::string text_;
 };
 
-std::string BaudRateToStr(TBaudRate value);
-TBaudRate StrToBaudRate(std::string_view text);
-std::string DataBitsToStr(TDataBits value);
-TDataBits StrToDataBits(std::string_view text);
-std::string StopBitsToStr(TStopBits value);
-TStopBits StrToStopBits(std::string_view text);
-std::string ParityToStr(TParityBits value);
-TParityBits StrToParity(std::string_view text);
-std::string FlowControlToStr(TFlowControl value);
-TFlowControl StrToFlowControl(std::string_view text);
-std::string DTRToStr(TDTRFlowControl value);
-TDTRFlowControl StrToDTR(std::string_view text);
-std::string RTSToStr(TRTSFlowControl value);
-TRTSFlowControl StrToRTS(std::string_view text);
-std::string SyncMethodToStr(TSyncMethod value);
-TSyncMethod StrToSyncMethod(std::string_view text);
-std::string ThreadPriorityToStr(TThreadPriority value);
-TThreadPriority StrToThreadPriority(std::string_view text);
-std::string EventToStr(TComEvent value);
-TComEvent StrToEvent(std::string_view text);
+VALTREX_API std::string BaudRateToStr(TBaudRate value);
+VALTREX_API TBaudRate StrToBaudRate(std::string_view text);
+VALTREX_API std::string DataBitsToStr(TDataBits value);
+VALTREX_API TDataBits StrToDataBits(std::string_view text);
+VALTREX_API std::string StopBitsToStr(TStopBits value);
+VALTREX_API TStopBits StrToStopBits(std::string_view text);
+VALTREX_API std::string ParityToStr(TParityBits value);
+VALTREX_API TParityBits StrToParity(std::string_view text);
+VALTREX_API std::string FlowControlToStr(TFlowControl value);
+VALTREX_API TFlowControl StrToFlowControl(std::string_view text);
+VALTREX_API std::string DTRToStr(TDTRFlowControl value);
+VALTREX_API TDTRFlowControl StrToDTR(std::string_view text);
+VALTREX_API std::string RTSToStr(TRTSFlowControl value);
+VALTREX_API TRTSFlowControl StrToRTS(std::string_view text);
+VALTREX_API std::string SyncMethodToStr(TSyncMethod value);
+VALTREX_API TSyncMethod StrToSyncMethod(std::string_view text);
+VALTREX_API std::string ThreadPriorityToStr(TThreadPriority value);
+VALTREX_API TThreadPriority StrToThreadPriority(std::string_view text);
+VALTREX_API std::string EventToStr(TComEvent value);
+VALTREX_API TComEvent StrToEvent(std::string_view text);
 // Members in their order; the empty set is "". Empty items between commas are skipped.
-std::string EventsToStr(TComEvents value);
-TComEvents StrToEvents(std::string_view text);
+VALTREX_API std::string EventsToStr(TComEvents value);
+VALTREX_API TComEvents StrToEvents(std::string_view text);
 
 // Comparison of texts as the parsers make it: ASCII case folded.
-bool SameText(std::string_view a, std::string_view b);
+VALTREX_API bool SameText(std::string_view a, std::string_view b);
 // The text without leading and trailing blanks (spaces, tabs, line ends).
-std::string_view TrimText(std::string_view text);
+VALTREX_API std::string_view TrimText(std::string_view text);
 
 }  // namespace serial

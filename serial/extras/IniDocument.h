@@ -11,13 +11,14 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+#include "../../platform/Export.h"
 
 namespace serial {
 
 // Keys and their values in the order they were read or are to be written.
 using TSettingValues = std::vector<std::pair<std::string, std::string>>;
 
-class TIniDocument {
+class VALTREX_API TIniDocument {
  public:
   TIniDocument() = default;
   explicit TIniDocument(std::string_view text);

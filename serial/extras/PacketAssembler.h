@@ -36,6 +36,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include "../../platform/Export.h"
 
 namespace serial {
 
@@ -46,7 +47,7 @@ enum TDiscardReason : uint8_t {
   drCleared,   // a setting changed, or the held bytes were dropped on purpose
 };
 
-struct TPacketSettings {
+struct VALTREX_API TPacketSettings {
   std::string StartString;
   std::string StopString;
   int32_t Size = 0;  // the body's length; 0 or less: none
@@ -59,7 +60,7 @@ struct TPacketSettings {
 };
 
 // One thing cut from the stream: a packet, or bytes thrown away.
-struct TPacketPiece {
+struct VALTREX_API TPacketPiece {
   bool Packet = false;
   TDiscardReason Reason = drNoStart;  // of a discard
   std::string Bytes;
@@ -69,7 +70,7 @@ struct TPacketPiece {
   bool operator==(const TPacketPiece&) const = default;
 };
 
-class TPacketAssembler {
+class VALTREX_API TPacketAssembler {
  public:
   using TTime = std::chrono::steady_clock::time_point;
   using TPieces = std::vector<TPacketPiece>;

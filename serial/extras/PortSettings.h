@@ -5,14 +5,15 @@
 #include <cstdint>
 #include <string>
 
-#include "serial/ComPort.h"
-#include "serial/ComSettings.h"
-#include "serial/extras/IniDocument.h"
+#include "../ComPort.h"
+#include "../ComSettings.h"
+#include "IniDocument.h"
+#include "../../platform/Export.h"
 
 namespace serial {
 
 // A default value holds the settings of a new port.
-struct TComPortSettings {
+struct VALTREX_API TComPortSettings {
   std::string Port = "COM1";
   TBaudRate BaudRate = br9600;
   int32_t CustomBaudRate = 9600;
@@ -29,22 +30,22 @@ struct TComPortSettings {
   TThreadPriority EventThreadPriority = tpNormal;
   bool TriggersOnRxChar = true;
 
-  friend bool operator==(const TComPortSettings& a, const TComPortSettings& b);
+  friend VALTREX_API bool operator==(const TComPortSettings& a, const TComPortSettings& b);
 };
 
-TComPortSettings GetPortSettings(const TCustomComPort& port);
+VALTREX_API TComPortSettings GetPortSettings(const TCustomComPort& port);
 
 // Gives the port all of them at once: an open port gets its line configured once, and a new
 // name, set last, reopens it on that name with the rest in place. Settings the port refuses
 // (sync method or thread priority while open, TriggersOnRxChar while a link listens for
 // buffers) raise EComPort before anything has changed.
-void SetPortSettings(TCustomComPort& port, const TComPortSettings& settings);
+VALTREX_API void SetPortSettings(TCustomComPort& port, const TComPortSettings& settings);
 
 // Every setting as key and text, in a fixed order. Characters are their code, 0 to 255.
-TSettingValues PortSettingsToValues(const TComPortSettings& settings);
+VALTREX_API TSettingValues PortSettingsToValues(const TComPortSettings& settings);
 // Reads the keys it knows (ignoring case) over `settings`; a key not there keeps its setting
 // and an unknown key is ignored. A value that does not read raises EComConvert, whose
 // Setting() is the key, and leaves `settings` as it was.
-void ValuesToPortSettings(const TSettingValues& values, TComPortSettings& settings);
+VALTREX_API void ValuesToPortSettings(const TSettingValues& values, TComPortSettings& settings);
 
 }  // namespace serial

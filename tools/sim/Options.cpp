@@ -76,6 +76,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (name == "--help" || name == "-h") {
       noValue();
       result.help = true;
+    } else if (name == "--version") {
+      noValue();
+      result.version = true;
     } else if (name == "--link") {
       result.link = std::string(value());
       if (result.link.empty()) throw std::invalid_argument("--link needs a path");
@@ -150,6 +153,7 @@ Options:
                         with milliseconds since start; CR shows as \r, other control
                         bytes as \xNN.
   -h, --help            show this text.
+  --version             show the simulator's version.
 
 Frames are counted as received at each carriage return, answered or not. A generator
 runs (telemetry non-zero, status '1') once both units have been started.

@@ -28,6 +28,7 @@ struct CommandLine {
   std::string link;     // empty: the default link in the user's folder of virtual ports
   bool noLink = false;  // no link at all
   bool help = false;
+  bool version = false;
 };
 
 // Parses the program's arguments (without the program name). Throws std::invalid_argument

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Version.h"
 #include "serial/extras/ComPortInfo.h"
 #include "tools/sim/Generator.h"
 #include "tools/sim/LineLoop.h"
@@ -103,6 +104,10 @@ int main(int argc, char** argv) {
   }
   if (cmd.help) {
     std::fputs(sim::HelpText(program).c_str(), stdout);
+    return 0;
+  }
+  if (cmd.version) {
+    std::printf("%s %s\n", program.c_str(), VALTREX_VERSION);
     return 0;
   }
   try {

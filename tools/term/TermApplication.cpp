@@ -11,6 +11,7 @@
 
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
+#include "platform/Version.h"
 
 namespace term {
 namespace {
@@ -39,6 +40,7 @@ void WakeUpMainThread() {
 void SetUpTermApplication(QApplication& application) {
   application.setApplicationName(QStringLiteral("valtrex-term"));
   application.setApplicationDisplayName(QStringLiteral("Valtrex service terminal"));
+  application.setApplicationVersion(QStringLiteral(VALTREX_VERSION));
   application.setDesktopFileName(QStringLiteral("valtrex-term"));
   if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
     QApplication::setStyle(style);

@@ -37,7 +37,8 @@
 #include <string>
 #include <string_view>
 
-#include "widgets/emulation/TermScreen.h"
+#include "TermScreen.h"
+#include "../../platform/Export.h"
 
 namespace widgets {
 
@@ -69,7 +70,7 @@ enum TTermKey : uint8_t {
   tkF12
 };
 
-class TTermDecoder {
+class VALTREX_API TTermDecoder {
  public:
   // Parameters of one sequence beyond this many drop the sequence.
   static constexpr int kMaxParameters = 16;

@@ -13,6 +13,7 @@
 #include <deque>
 #include <string>
 #include <vector>
+#include "../../platform/Export.h"
 
 namespace widgets {
 
@@ -29,7 +30,7 @@ enum TTermColor : uint8_t {
   tcWhite
 };
 
-struct TTermAttributes {
+struct VALTREX_API TTermAttributes {
   bool Bold = false;
   bool Underline = false;
   bool Blink = false;
@@ -40,7 +41,7 @@ struct TTermAttributes {
   friend bool operator==(const TTermAttributes&, const TTermAttributes&) = default;
 };
 
-struct TTermCell {
+struct VALTREX_API TTermCell {
   char32_t Char = U' ';
   TTermAttributes Attributes;
 
@@ -55,7 +56,7 @@ using TTermLine = std::vector<TTermCell>;
 enum TTermCharset : uint8_t { tsASCII, tsUK, tsLineDrawing, tsVT52Graphics };
 
 // What ESC 7 / CSI s keep and ESC 8 / CSI u give back.
-struct TTermSavedCursor {
+struct VALTREX_API TTermSavedCursor {
   int Column = 0;
   int Row = 0;
   TTermAttributes Attributes;
@@ -65,7 +66,7 @@ struct TTermSavedCursor {
   TTermCharset Charsets[2] = {tsASCII, tsASCII};
 };
 
-class TTermScreen {
+class VALTREX_API TTermScreen {
  public:
   static constexpr int kMaxColumns = 512;
   static constexpr int kMaxRows = 256;

@@ -50,7 +50,7 @@ TEST(Options, HelpExplainsEveryOption) {
   std::string help = HelpText("valtrex-sim");
   for (const char* opt :
        {"--link", "--release", "--seed", "--delay-ms", "--pace", "--drop", "--split", "--garbage",
-        "--wrong-address", "--hangup-after", "--trace", "--help", "--no-link"}) {
+        "--wrong-address", "--hangup-after", "--trace", "--help", "--no-link", "--version"}) {
     EXPECT_NE(help.find(opt), std::string::npos) << opt;
   }
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Version.h"
 #include "serial/extras/ComPortInfo.h"
 #include "tests/tools/sim/PtyPeer.h"
 
@@ -314,10 +315,14 @@ TEST(Program, InterruptEndsItCleanlyAndAStaleLinkIsReplaced) {
   EXPECT_FALSE(IsLink(link));
 }
 
-TEST(Program, HelpAndBadOptions) {
+TEST(Program, HelpVersionAndBadOptions) {
   SimProcess help({"--help"});
   EXPECT_EQ(help.Wait(), 0);
   EXPECT_NE(help.Stdout().find("--hangup-after"), std::string::npos);
+
+  SimProcess version({"--version"});
+  EXPECT_EQ(version.Wait(), 0);
+  EXPECT_EQ(version.Stdout(), "valtrex-sim " VALTREX_VERSION "\n");
 
   SimProcess bad({"--drop", "2"});
   EXPECT_EQ(bad.Wait(), 2);
