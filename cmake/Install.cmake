@@ -49,6 +49,13 @@ function(valtrex_installed_library target)
     install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_ONLY)
   endif()
   install(FILES ${L_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/valtrex/${L_HEADER_DIR})
+  # The API reference covers exactly the installed headers, under their installed names.
+  foreach(header IN LISTS L_HEADERS)
+    get_filename_component(path ${header} ABSOLUTE)
+    get_filename_component(name ${header} NAME)
+    set_property(GLOBAL APPEND PROPERTY VALTREX_INSTALLED_HEADERS
+      "${path}" "valtrex/${L_HEADER_DIR}/${name}")
+  endforeach()
 endfunction()
 
 # After every component's libraries are declared: the export files, the package's own files and

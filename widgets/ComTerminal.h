@@ -1,20 +1,21 @@
 #pragma once
-// The terminal control: a screen of Columns() by Rows() character cells in a monospaced font,
-// with a scroll-back above it that the scroll bar and the mouse wheel reach. Bound to a port,
-// it shows what the port receives, decoded by the chosen emulation, and sends what is typed:
-// text, Enter as the sending line end says, Backspace, Tab, Escape and control characters with
-// Ctrl, and the arrows, Home, End, Insert, Delete, Page Up, Page Down and F1 to F12 as the
-// emulation sends them. The emulation's answers to status and identification requests go to
-// the port too. With local echo, what is sent is also shown.
-//
-// Bold, underline, reverse and the eight colours show; blinking text shows steady.
-//
-// A mouse drag selects text; Ctrl+Shift+C or Copy() puts it on the clipboard. Ctrl+Shift+V
-// sends the clipboard's text.
-//
-// Settings are properties and, all together, a TTermSettings value that a section of an INI
-// file stores. Sending to a closed port, or with no port, sends nothing; a port's failure while
-// sending a key goes to the application's exception handler.
+/// \file
+/// The terminal control: a screen of Columns() by Rows() character cells in a monospaced font,
+/// with a scroll-back above it that the scroll bar and the mouse wheel reach. Bound to a port,
+/// it shows what the port receives, decoded by the chosen emulation, and sends what is typed:
+/// text, Enter as the sending line end says, Backspace, Tab, Escape and control characters with
+/// Ctrl, and the arrows, Home, End, Insert, Delete, Page Up, Page Down and F1 to F12 as the
+/// emulation sends them. The emulation's answers to status and identification requests go to
+/// the port too. With local echo, what is sent is also shown.
+///
+/// Bold, underline, reverse and the eight colours show; blinking text shows steady.
+///
+/// A mouse drag selects text; Ctrl+Shift+C or Copy() puts it on the clipboard. Ctrl+Shift+V
+/// sends the clipboard's text.
+///
+/// Settings are properties and, all together, a TTermSettings value that a section of an INI
+/// file stores. Sending to a closed port, or with no port, sends nothing; a port's failure while
+/// sending a key goes to the application's exception handler.
 
 #include <QAbstractScrollArea>
 #include <QPoint>
@@ -37,103 +38,156 @@ class TCustomComPort;
 
 namespace widgets {
 
+/// The terminal control; see the file's description for what it shows, sends and stores.
 class VALTREX_API TComTerminal : public QAbstractScrollArea {
  public:
+  /// A terminal with the default settings (TTermSettings) and no port.
   explicit TComTerminal(QWidget* parent = nullptr);
-  // Unbinds from its port. A port that delivers in its own thread must be closed, or deliver on
-  // the main thread, while its terminals come and go: its links are not guarded against that
-  // thread.
+  /// Unbinds from its port. A port that delivers in its own thread must be closed, or deliver on
+  /// the main thread, while its terminals come and go: its links are not guarded against that
+  /// thread.
   ~TComTerminal() override;
   TComTerminal(const TComTerminal&) = delete;
   TComTerminal& operator=(const TComTerminal&) = delete;
 
+  /// The port the terminal shows and sends to; null while there is none.
   serial::TCustomComPort* ComPort() const { return port_; }
-  // Registers the terminal's link with `port` (null: no port). The link listens for received
-  // buffers, so the port reads what arrives and hands it over.
+  /// Registers the terminal's link with `port` (null: no port). The link listens for received
+  /// buffers, so the port reads what arrives and hands it over.
   void SetComPort(serial::TCustomComPort* port);
 
-  // --- Settings
-  // The chosen emulation. The line may switch an ANSI terminal to VT52 for a while
-  // (CSI ? 2 l, back with ESC <); this stays the one chosen.
+  /// @name Settings
+  ///@{
+
+  /// The chosen emulation. The line may switch an ANSI terminal to VT52 for a while
+  /// (CSI ? 2 l, back with ESC <); this stays the one chosen.
   TTermEmulation Emulation() const { return settings_.Emulation; }
-  // Also resets the terminal's modes; what the screen shows stays.
+  /// Also resets the terminal's modes; what the screen shows stays.
   void SetEmulation(TTermEmulation value);
-  // The screen's size in characters, whatever the widget's size; clamped to what a screen can
-  // hold.
+  /// The screen's size in characters, whatever the widget's size; clamped to what a screen can
+  /// hold.
   int Columns() const { return settings_.Columns; }
+  /// Sets the characters per line, 1 to TTermScreen::kMaxColumns.
   void SetColumns(int value);
+  /// Lines on the screen.
   int Rows() const { return settings_.Rows; }
+  /// Sets the lines on the screen, 1 to TTermScreen::kMaxRows.
   void SetRows(int value);
+  /// Whether what is sent is shown too, for a line that does not echo it.
   bool LocalEcho() const { return settings_.LocalEcho; }
+  /// Turns local echo on or off.
   void SetLocalEcho(bool value) { settings_.LocalEcho = value; }
+  /// What Enter and the line ends of a sent text become.
   TTermLineEnd SendLineEnd() const { return settings_.SendLineEnd; }
+  /// Sets what sent line ends become.
   void SetSendLineEnd(TTermLineEnd value) { settings_.SendLineEnd = value; }
+  /// How received CR and LF make new lines.
   TTermLineEnd ReceiveLineEnd() const { return settings_.ReceiveLineEnd; }
+  /// Sets how received line ends are taken.
   void SetReceiveLineEnd(TTermLineEnd value) { settings_.ReceiveLineEnd = value; }
-  // A line longer than the screen goes on on the next line; without, its end overwrites the
-  // last column. The line can change it (DECAWM); this is where a reset starts.
+  /// A line longer than the screen goes on on the next line; without, its end overwrites the
+  /// last column. The line can change it (DECAWM); this is where a reset starts.
   bool WrapLines() const { return settings_.WrapLines; }
+  /// Sets the wrapping, at once and for later resets.
   void SetWrapLines(bool value);
-  // Lines kept above the screen; fewer drop the oldest at once.
+  /// Lines kept above the screen; fewer drop the oldest at once.
   int ScrollBack() const { return settings_.ScrollBack; }
+  /// Sets the lines kept, 0 to TTermScreen::kMaxHistory.
   void SetScrollBack(int lines);
-  // The font's family and point size; the control keeps it monospaced.
+  /// The font's family and point size; the control keeps it monospaced.
   std::string FontName() const { return settings_.FontName; }
+  /// Sets the font's family; the cell size follows.
   void SetFontName(const std::string& value);
+  /// The font's size in points.
   int FontSize() const { return settings_.FontSize; }
+  /// Sets the font's size, 1 to 144 points; the cell size follows.
   void SetFontSize(int points);
 
-  // All of them at once; each is clamped as its setter clamps it.
+  /// All of them at once; each is clamped as its setter clamps it.
   const TTermSettings& Settings() const { return settings_; }
+  /// Sets every setting at once, each clamped as its setter clamps it.
   void SetSettings(const TTermSettings& value);
-  // The settings in a section of an INI document, or of an INI file, with one key each; the
-  // rest of the document or file stays as it was. Loading reads every value first and changes
-  // nothing unless all of them read. Files fail with EComPort "Failed to store settings" or
-  // "Failed to load settings"; a missing file or section is a failure to load. A document's
-  // value that does not read raises serial::EComConvert.
+  /// The settings in a section of an INI document, or of an INI file, with one key each; the
+  /// rest of the document or file stays as it was. Loading reads every value first and changes
+  /// nothing unless all of them read. Files fail with EComPort "Failed to store settings" or
+  /// "Failed to load settings"; a missing file or section is a failure to load. A document's
+  /// value that does not read raises serial::EComConvert.
   void StoreSettings(serial::TIniDocument& document, std::string_view section) const;
+  /// Takes the settings from a section of an INI document, as StoreSettings wrote them.
   void LoadSettings(const serial::TIniDocument& document, std::string_view section);
+  /// Stores the settings in a section of an INI file, replacing the file whole.
   void StoreIniFile(const std::string& fileName, const std::string& section) const;
+  /// Takes the settings from a section of an INI file.
   void LoadIniFile(const std::string& fileName, const std::string& section);
+  ///@}
 
-  // --- Contents
+  /// @name Contents
+  ///@{
+
+  /// The screen the view shows, with its scroll-back.
   const TTermScreen& Screen() const { return screen_; }
-  // Shows bytes as if the port had received them.
+  /// Shows bytes as if the port had received them.
   void Write(std::string_view bytes);
-  // Sends to the port, line ends made as SendLineEnd() says, and shows them with local echo.
+  /// Sends to the port, line ends made as SendLineEnd() says, and shows them with local echo.
   void SendText(std::string_view text);
+  /// Sends what the key sends in the emulation and modes in effect.
   void SendKey(TTermKey key);
-  // An empty screen and scroll-back, the cursor home, the modes as a reset leaves them.
+  /// An empty screen and scroll-back, the cursor home, the modes as a reset leaves them.
   void Clear();
+  ///@}
 
-  // --- Scroll-back: how many lines above the live screen the view shows, 0 to the history's
-  // length. New lines keep a view that was scrolled back on the same text.
+  /// @name Scroll-back
+  /// How many lines above the live screen the view shows, 0 to the history's length. New lines
+  /// keep a view that was scrolled back on the same text.
+  ///@{
+
+  /// Lines the view is scrolled back; 0 shows the live screen.
   int ScrollOffset() const;
+  /// Scrolls the view back by `lines`, clamped to the history's length.
   void SetScrollOffset(int lines);
+  ///@}
 
-  // --- Selection, in text positions: x a column, y a line counted from the oldest history
-  // line, so that a selection stays on its text while the view scrolls.
+  /// @name Selection
+  /// In text positions: x a column, y a line counted from the oldest history line, so that a
+  /// selection stays on its text while the view scrolls.
+  ///@{
+
+  /// Whether any text is selected.
   bool HasSelection() const { return selectionStart_ != selectionEnd_; }
+  /// The selected text, its lines joined with line feeds and without trailing blanks.
   QString SelectedText() const;
+  /// Selects the whole scroll-back and screen.
   void SelectAll();
+  /// Selects nothing.
   void ClearSelection();
-  // Puts the selected text on the clipboard; nothing without a selection.
+  /// Puts the selected text on the clipboard; nothing without a selection.
   void Copy();
+  ///@}
 
-  // BEL from the line; with none assigned the application beeps.
+  /// BEL from the line; with none assigned the application beeps.
   std::function<void(TComTerminal& sender)> OnBell;
 
+  /// The screen's size in cells of the font, with the frame and the scroll bar.
   QSize sizeHint() const override;
 
  protected:
+  /// Draws the visible lines, the selection and the cursor.
   void paintEvent(QPaintEvent* event) override;
+  /// Sends the key's bytes; Ctrl+Shift+C copies and Ctrl+Shift+V pastes.
   void keyPressEvent(QKeyEvent* event) override;
+  /// Starts a selection.
   void mousePressEvent(QMouseEvent* event) override;
+  /// Extends the selection.
   void mouseMoveEvent(QMouseEvent* event) override;
+  /// Ends the selection.
   void mouseReleaseEvent(QMouseEvent* event) override;
+  /// Measures the cells again when the font changes.
   void changeEvent(QEvent* event) override;
+  /// Keeps Tab for the line: focus does not move on.
   bool focusNextPrevChild(bool next) override;
+  /// Takes the keys that mean something to the line before the window's shortcuts do.
   bool event(QEvent* event) override;
+  /// Repaints the view after the scroll bar moved.
   void scrollContentsBy(int dx, int dy) override;
 
  private:
