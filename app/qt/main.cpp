@@ -19,10 +19,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::printf("Usage: valtrex-panel\n\n"
-                "The Valtrex ultrasonic generator control panel. Choose the port in the window and\n"
-                "press Connect; nothing acts on the generator but the operator.\n\n"
-                "  --help      show this text\n  --version   show the panel's version\n");
+    std::printf(
+        "Usage: valtrex-panel\n\n"
+        "The Valtrex ultrasonic generator control panel. Choose the port in the window and\n"
+        "press Connect; nothing acts on the generator but the operator.\n\n"
+        "  --help      show this text\n  --version   show the panel's version\n");
     return 0;
   }
   QApplication application(argc, argv);

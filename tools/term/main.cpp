@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Version.h"
 #include "tools/term/TermApplication.h"
 #include "tools/term/TermWindow.h"
-#include "platform/Version.h"
 #include "tools/term/WindowSettings.h"
 
 int main(int argc, char** argv) {
@@ -16,10 +16,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::printf("Usage: valtrex-term [Qt options]\n\n"
-                "The Valtrex service terminal: a serial terminal (VT52, VT100 or ANSI) with a hex view\n"
-                "and a packet view. Its settings are kept in the user's configuration folder.\n\n"
-                "  --help      show this text\n  --version   show the terminal's version\n");
+    std::printf(
+        "Usage: valtrex-term [Qt options]\n\n"
+        "The Valtrex service terminal: a serial terminal (VT52, VT100 or ANSI) with a hex view\n"
+        "and a packet view. Its settings are kept in the user's configuration folder.\n\n"
+        "  --help      show this text\n  --version   show the terminal's version\n");
     return 0;
   }
   QApplication application(argc, argv);
