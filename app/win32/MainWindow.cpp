@@ -444,10 +444,15 @@ void TMainWindow::BuildWidgets() {
           if (bar.Min() <= bar.Max()) SendMessageA(b.window, PBM_SETRANGE32, bar.Min(), bar.Max());
           SendMessageA(b.window, PBM_SETPOS, static_cast<WPARAM>(bar.Position()), 0);
           // Under visual styles a bar is drawn in the theme's colour whatever it is told: a bar
-          // of its own colour is drawn without the theme.
+          // of its own colour is drawn without the theme, named by a class list no theme has (an
+          // empty one, which Windows takes too, Wine 8 refuses and leaves the theme on).
           const bool coloured = bar.BarColor() != clDefault;
           if (coloured != unthemed) {
             SetWindowTheme(b.window, coloured ? L" " : nullptr, coloured ? L" " : nullptr);
+            // The bar swaps the theme's frame for the classic edge, drawn once its frame is
+            // measured again.
+            SetWindowPos(b.window, nullptr, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
             unthemed = coloured;
           }
           const COLORREF colour = coloured ? ToColorRef(bar.BarColor()) : CLR_DEFAULT;

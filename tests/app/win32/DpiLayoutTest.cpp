@@ -100,8 +100,10 @@ TEST_F(Win32Layout, TheColouredBarsAreDrawnInTheirOwnColours) {
     window->ProcessPending();
     const HWND native = W(name);
     EXPECT_EQ(GetWindowTheme(native), nullptr);
-    RECT box{};
+    RECT box{}, frame{};
     GetClientRect(native, &box);
+    GetWindowRect(native, &frame);
+    EXPECT_LT(box.right, frame.right - frame.left);  // the classic edge around it
     const HDC screen = GetDC(native);
     const HDC dc = CreateCompatibleDC(screen);
     const HBITMAP bitmap = CreateCompatibleBitmap(screen, box.right, box.bottom);
