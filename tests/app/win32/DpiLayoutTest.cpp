@@ -49,6 +49,17 @@ TEST_F(Win32Layout, TheLayoutIsScaledToTheWindowsDpi) {
     EXPECT_EQ(dpi, std::atoi(wanted));
   }
   EXPECT_EQ(static_cast<int>(window->Dpi()), dpi);
+  // Aware of each monitor's DPI, as the manifest asks: the system does not stretch the window.
+  // (Wine 8 makes every process so, whatever its manifest says; the Wine stage reads the
+  // manifest itself.)
+  using TContextOfWindow = void*(WINAPI*)(HWND);
+  using TAwarenessOfContext = int(WINAPI*)(void*);
+  const auto contextOf = reinterpret_cast<TContextOfWindow>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("user32.dll"), "GetWindowDpiAwarenessContext")));
+  const auto awarenessOf = reinterpret_cast<TAwarenessOfContext>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("user32.dll"), "GetAwarenessFromDpiAwarenessContext")));
+  ASSERT_TRUE(contextOf && awarenessOf);
+  EXPECT_EQ(awarenessOf(contextOf(form)), 2);  // DPI_AWARENESS_PER_MONITOR_AWARE
   const auto scaled = [dpi](int length) { return MulDiv(length, dpi, 96); };
   RECT client{};
   GetClientRect(form, &client);
