@@ -117,7 +117,8 @@ void ShowPortList(HWND combo, const std::vector<TPortListEntry>& entries) {
   GetWindowRect(combo, &box);
   LONG widest = box.right - box.left;
   const HDC dc = GetDC(combo);
-  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(combo, WM_GETFONT, 0, 0)));
+  const HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(combo, WM_GETFONT, 0, 0)));
   for (const TPortListEntry& entry : entries) {
     SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Name.c_str()));
     SIZE size{};
@@ -140,8 +141,9 @@ void ShowState(HWND window, const TControl& control) {
 // context's, which is the system's, is the window's too.
 unsigned WindowDpi(HWND window) {
   using TGetDpiForWindow = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = reinterpret_cast<TGetDpiForWindow>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+  static const auto getDpiForWindow =
+      reinterpret_cast<TGetDpiForWindow>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
   if (getDpiForWindow) {
     if (const UINT dpi = getDpiForWindow(window)) return dpi;
   }
@@ -451,8 +453,9 @@ void TMainWindow::BuildWidgets() {
             SetWindowTheme(b.window, coloured ? L" " : nullptr, coloured ? L" " : nullptr);
             // The bar swaps the theme's frame for the classic edge, drawn once its frame is
             // measured again.
-            SetWindowPos(b.window, nullptr, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+            SetWindowPos(
+                b.window, nullptr, 0, 0, 0, 0,
+                SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
             unthemed = coloured;
           }
           const COLORREF colour = coloured ? ToColorRef(bar.BarColor()) : CLR_DEFAULT;
@@ -495,7 +498,8 @@ void TMainWindow::BuildWidgets() {
           }
           // The ports found when the list last opened follow the layout's names and stay.
           const auto& items = combo.Items();
-          if (shown.size() < items.size() || !std::equal(items.begin(), items.end(), shown.begin())) {
+          if (shown.size() < items.size() ||
+              !std::equal(items.begin(), items.end(), shown.begin())) {
             std::vector<TPortListEntry> entries;
             for (const std::string& item : items) entries.push_back({item, {}});
             ShowPortList(b.window, entries);
@@ -595,7 +599,8 @@ void TMainWindow::StepFocus(int step) {
   }
   // Controls on the pages not shown are skipped, as are hidden and disabled ones.
   for (int k = 1; k <= count; ++k) {
-    const HWND next = H(focusOrder_[static_cast<size_t>(((current + step * k) % count + count) % count)]);
+    const HWND next =
+        H(focusOrder_[static_cast<size_t>(((current + step * k) % count + count) % count)]);
     if (IsWindowVisible(next) && IsWindowEnabled(next)) {
       FocusFromKeyboard(next);
       return;

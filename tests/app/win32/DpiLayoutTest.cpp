@@ -30,7 +30,8 @@ LONG TextWidth(HWND control) {
   char text[256] = {};
   const int length = GetWindowTextA(control, text, sizeof text);
   const HDC dc = GetDC(control);
-  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  const HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
   SIZE size{};
   GetTextExtentPoint32A(dc, text, length, &size);
   SelectObject(dc, old);
