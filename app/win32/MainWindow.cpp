@@ -735,7 +735,8 @@ intptr_t TMainWindow::Handle(THandle target, unsigned message, uintptr_t wParam,
       GetClientRect(window, &box);
       if (b->item.kind == TControlKind::Shape) {
         const auto& shape = dynamic_cast<const TShape&>(b->control);
-        const HPEN pen = CreatePen(PS_INSIDEFRAME, shape.PenWidth(), ToColorRef(shape.PenColor()));
+        const HPEN pen =
+            CreatePen(PS_INSIDEFRAME, Scale(shape.PenWidth()), ToColorRef(shape.PenColor()));
         const HBRUSH brush = CreateSolidBrush(ToColorRef(shape.BrushColor()));
         const HGDIOBJ oldPen = SelectObject(dc, pen);
         const HGDIOBJ oldBrush = SelectObject(dc, brush);
@@ -746,12 +747,18 @@ intptr_t TMainWindow::Handle(THandle target, unsigned message, uintptr_t wParam,
         DeleteObject(pen);
         DeleteObject(brush);
       } else if (picture_) {
-        // Unscaled at the top left; the rest of the control stays background.
+        // At the top left, at the window's DPI; the rest of the control stays background.
         const HDC source = CreateCompatibleDC(dc);
         const HGDIOBJ old = SelectObject(source, static_cast<HGDIOBJ>(picture_));
         BITMAP bitmap{};
         GetObjectA(static_cast<HGDIOBJ>(picture_), sizeof bitmap, &bitmap);
-        BitBlt(dc, 0, 0, bitmap.bmWidth, bitmap.bmHeight, source, 0, 0, SRCCOPY);
+        if (dpi_ == kLayoutDpi) {
+          BitBlt(dc, 0, 0, bitmap.bmWidth, bitmap.bmHeight, source, 0, 0, SRCCOPY);
+        } else {
+          SetStretchBltMode(dc, HALFTONE);
+          StretchBlt(dc, 0, 0, Scale(bitmap.bmWidth), Scale(bitmap.bmHeight), source, 0, 0,
+                     bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
+        }
         SelectObject(source, old);
         DeleteDC(source);
       }
