@@ -11,8 +11,6 @@
 namespace app::win32::test {
 namespace {
 
-using Win32Layout = TWindowFixture;
-
 RECT ClientRectOf(HWND control) {
   RECT box{};
   GetWindowRect(control, &box);
@@ -39,6 +37,50 @@ LONG TextWidth(HWND control) {
   return size.cx;
 }
 
+class Win32Layout : public TWindowFixture {
+ protected:
+  // The window's size, a control of its own and one on a page, and the font, at `dpi`.
+  void ExpectLaidOutAt(int dpi) const {
+    const auto scaled = [dpi](int length) { return MulDiv(length, dpi, 96); };
+    RECT client{};
+    GetClientRect(static_cast<HWND>(window->Handle()), &client);
+    EXPECT_EQ(client.right, scaled(kClientWidth));
+    EXPECT_EQ(client.bottom, scaled(kClientHeight));
+    const RECT exit = ClientRectOf(W("Button1"));  // at 480,472, 75 x 25
+    EXPECT_EQ(Describe(exit), Describe({scaled(480), scaled(472), scaled(480) + scaled(75),
+                                        scaled(472) + scaled(25)}));
+    const RECT slider = ClientRectOf(W("TBfreq"));  // at 16,40, 150 x 33, on its sheet
+    EXPECT_EQ(slider.left, scaled(16));
+    EXPECT_EQ(slider.right - slider.left, scaled(150));
+    LOGFONTA font{};
+    GetObjectA(reinterpret_cast<HGDIOBJ>(SendMessageA(W("Label41"), WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+    EXPECT_EQ(font.lfHeight, -scaled(11));
+  }
+
+  // Every label shows its whole text, and none covers another on its parent.
+  void ExpectLabelsApart() const {
+    std::vector<std::pair<std::string, RECT>> labels;
+    for (const TLayoutItem& item : MainFormLayout()) {
+      if (item.kind != TControlKind::Label) continue;
+      const RECT box = ClientRectOf(W(item.name));
+      EXPECT_GE(box.right - box.left, TextWidth(W(item.name))) << item.name;
+      for (const auto& [name, other] : labels) {
+        RECT both{};
+        if (GetParent(W(name)) == GetParent(W(item.name))) {
+          EXPECT_FALSE(IntersectRect(&both, &box, &other))
+              << item.name << " " << Describe(box) << " covers " << name << " " << Describe(other);
+        }
+      }
+      labels.emplace_back(item.name, box);
+    }
+    const RECT release = ClientRectOf(W("Label41")), number = ClientRectOf(W("Lsr"));
+    EXPECT_LE(release.right, number.left) << Describe(release) << " " << Describe(number);
+    // Pushed along, the row still ends before the lamp.
+    EXPECT_LE(ClientRectOf(W("Lcpb")).right, ClientRectOf(W("Sh")).left);
+  }
+};
+
 TEST_F(Win32Layout, TheLayoutIsScaledToTheWindowsDpi) {
   using TGetDpiForWindow = UINT(WINAPI*)(HWND);
   const auto getDpiForWindow = reinterpret_cast<TGetDpiForWindow>(reinterpret_cast<void (*)()>(
@@ -61,18 +103,28 @@ TEST_F(Win32Layout, TheLayoutIsScaledToTheWindowsDpi) {
       GetProcAddress(GetModuleHandleA("user32.dll"), "GetAwarenessFromDpiAwarenessContext")));
   ASSERT_TRUE(contextOf && awarenessOf);
   EXPECT_EQ(awarenessOf(contextOf(form)), 2);  // DPI_AWARENESS_PER_MONITOR_AWARE
-  const auto scaled = [dpi](int length) { return MulDiv(length, dpi, 96); };
-  RECT client{};
+  ExpectLaidOutAt(dpi);
+}
+
+// Moved to a monitor of another DPI, the window is laid out again at that one, in the rectangle
+// the system suggests (one the screen here has room for).
+TEST_F(Win32Layout, OnAMonitorOfAnotherDpiTheWindowIsLaidOutAgain) {
+  const int dpi = window->Dpi() == 96 ? 120 : 96;
+  const HWND form = static_cast<HWND>(window->Handle());
+  RECT frame{}, client{};
+  GetWindowRect(form, &frame);
   GetClientRect(form, &client);
-  EXPECT_EQ(client.right, scaled(kClientWidth));
-  EXPECT_EQ(client.bottom, scaled(kClientHeight));
-  const RECT exit = ClientRectOf(W("Button1"));  // at 480,472, 75 x 25
-  EXPECT_EQ(Describe(exit), Describe({scaled(480), scaled(472), scaled(480) + scaled(75),
-                                      scaled(472) + scaled(25)}));
-  // A control on a page, placed on its sheet.
-  const RECT slider = ClientRectOf(W("TBfreq"));  // at 16,40, 150 x 33
-  EXPECT_EQ(slider.left, scaled(16));
-  EXPECT_EQ(slider.right - slider.left, scaled(150));
+  const RECT suggested{frame.left, frame.top,
+                       frame.right - client.right + MulDiv(kClientWidth, dpi, 96),
+                       frame.bottom - client.bottom + MulDiv(kClientHeight, dpi, 96)};
+  SendMessageA(form, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  Form().Control<TLabel>("Lsr").SetCaption("104");
+  Form().Control<TLabel>("Lcpb").SetVisible(true);
+  window->ProcessPending();
+  EXPECT_EQ(static_cast<int>(window->Dpi()), dpi);
+  ExpectLaidOutAt(dpi);
+  ExpectLabelsApart();
 }
 
 TEST_F(Win32Layout, TheLabelsOfARowShowTheirWholeTextsSideBySide) {
@@ -80,24 +132,7 @@ TEST_F(Win32Layout, TheLabelsOfARowShowTheirWholeTextsSideBySide) {
   Form().Control<TLabel>("Lsr").SetCaption("104");
   Form().Control<TLabel>("Lcpb").SetVisible(true);
   window->ProcessPending();
-  std::vector<std::pair<std::string, RECT>> labels;
-  for (const TLayoutItem& item : MainFormLayout()) {
-    if (item.kind != TControlKind::Label) continue;
-    const RECT box = ClientRectOf(W(item.name));
-    EXPECT_GE(box.right - box.left, TextWidth(W(item.name))) << item.name;
-    for (const auto& [name, other] : labels) {
-      RECT both{};
-      if (GetParent(W(name)) == GetParent(W(item.name))) {
-        EXPECT_FALSE(IntersectRect(&both, &box, &other))
-            << item.name << " " << Describe(box) << " covers " << name << " " << Describe(other);
-      }
-    }
-    labels.emplace_back(item.name, box);
-  }
-  const RECT release = ClientRectOf(W("Label41")), number = ClientRectOf(W("Lsr"));
-  EXPECT_LE(release.right, number.left) << Describe(release) << " " << Describe(number);
-  // Pushed along, the row still ends before the lamp.
-  EXPECT_LE(ClientRectOf(W("Lcpb")).right, ClientRectOf(W("Sh")).left);
+  ExpectLabelsApart();
 }
 
 // Visual styles draw a bar in the theme's colour whatever it is told: the bars of a colour of
