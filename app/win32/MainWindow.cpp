@@ -20,6 +20,7 @@
 #include <windows.h>
 //
 #include <commctrl.h>
+#include <uxtheme.h>
 
 namespace app::win32 {
 namespace {
@@ -30,6 +31,11 @@ constexpr const char* kGraphicClass = "TGraphicControl";
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kWakeUpMessage = WM_APP + 1;
 constexpr UINT kPbmSetBarColor = 1033;  // PBM_SETBARCOLOR
+constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED, from Windows 8.1
+// The layout's lengths are pixels at this many per inch.
+constexpr int kLayoutDpi = 96;
+// Between a label and the next one on its row, when the first one's text pushes it along.
+constexpr int kLabelGap = 4;
 constexpr const char* kApplicationTitle = "Valtrex panel";
 
 // The edit boxes that keep their caret when entered with the keyboard instead of selecting their
@@ -111,7 +117,8 @@ void ShowPortList(HWND combo, const std::vector<TPortListEntry>& entries) {
   GetWindowRect(combo, &box);
   LONG widest = box.right - box.left;
   const HDC dc = GetDC(combo);
-  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(combo, WM_GETFONT, 0, 0)));
+  const HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(combo, WM_GETFONT, 0, 0)));
   for (const TPortListEntry& entry : entries) {
     SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Name.c_str()));
     SIZE size{};
@@ -127,6 +134,30 @@ void ShowPortList(HWND combo, const std::vector<TPortListEntry>& entries) {
 void ShowState(HWND window, const TControl& control) {
   ShowWindow(window, control.Visible() ? SW_SHOWNA : SW_HIDE);
   EnableWindow(window, control.Enabled());
+}
+
+// The pixels per inch of the monitor the window is on. GetDpiForWindow (Windows 10 1607) is
+// looked up at run time, so the program still starts on older systems; there the device
+// context's, which is the system's, is the window's too.
+unsigned WindowDpi(HWND window) {
+  using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow =
+      reinterpret_cast<TGetDpiForWindow>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow) {
+    if (const UINT dpi = getDpiForWindow(window)) return dpi;
+  }
+  const HDC dc = GetDC(window);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(window, dc);
+  return dpi > 0 ? static_cast<unsigned>(dpi) : kLayoutDpi;
+}
+
+// 8 points, the face the layout was drawn for, at `dpi`.
+HFONT MakeFont(unsigned dpi) {
+  return CreateFontA(-MulDiv(11, static_cast<int>(dpi), kLayoutDpi), 0, 0, 0, FW_NORMAL, FALSE,
+                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
 }
 
 COLORREF ToColorRef(TColor colour) {
@@ -189,10 +220,8 @@ TMainWindow::TMainWindow(platform::ComDeviceOpener opener)
                             nullptr, GetModuleHandleA(nullptr), this);
   if (!window_) throw std::runtime_error("the main window could not be created");
   gWakeUpWindow = H(window_);
-  // 8 points at 96 pixels per inch, the face the layout was drawn for.
-  font_ = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+  // The window was made for the layout's DPI; it takes the monitor's before its controls come.
+  ApplyDpi(WindowDpi(H(window_)), nullptr);
   picture_ =
       LoadImageA(GetModuleHandleA(nullptr), "IMAGE1", IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
   BuildWidgets();
@@ -212,6 +241,99 @@ TMainWindow::~TMainWindow() {
   if (picture_) DeleteObject(static_cast<HGDIOBJ>(picture_));
 }
 
+int TMainWindow::Scale(int length) const {
+  return MulDiv(length, static_cast<int>(dpi_), kLayoutDpi);
+}
+
+void TMainWindow::ApplyDpi(unsigned dpi, const void* suggestedRect) {
+  dpi_ = dpi;
+  const HGDIOBJ oldFont = static_cast<HGDIOBJ>(font_);
+  font_ = MakeFont(dpi);
+  const HWND window = H(window_);
+  if (const auto* suggested = static_cast<const RECT*>(suggestedRect)) {
+    SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  } else {
+    // The frame around the client area as the system draws it at this DPI.
+    RECT frame{}, client{};
+    GetWindowRect(window, &frame);
+    GetClientRect(window, &client);
+    SetWindowPos(window, nullptr, Scale(kFormLeft), Scale(kFormTop),
+                 Scale(kClientWidth) + (frame.right - frame.left) - client.right,
+                 Scale(kClientHeight) + (frame.bottom - frame.top) - client.bottom,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // The controls (none yet when the window is being made) in the new font at their new places;
+  // the page control first, whose tabs' height gives the sheets theirs.
+  for (const TLayoutItem& item : MainFormLayout()) {
+    const auto it = widgets_.find(item.name);
+    if (it == widgets_.end()) continue;
+    SendMessageA(H(it->second), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    PlaceItem(item, it->second);
+  }
+  for (const TLayoutItem& item : MainFormLayout()) {
+    if (item.kind == TControlKind::Label && widgets_.count(item.name)) PlaceLabelRow(item);
+  }
+  InvalidateRect(window, nullptr, TRUE);
+  if (oldFont) DeleteObject(oldFont);
+}
+
+void TMainWindow::PlaceItem(const TLayoutItem& item, THandle native) const {
+  int left = Scale(item.left), top = Scale(item.top);
+  int width = Scale(item.width), height = Scale(item.height);
+  switch (item.kind) {
+    case TControlKind::Page: {
+      // A sheet fills the page control's display area.
+      const HWND pages = GetParent(H(native));
+      RECT area{};
+      GetClientRect(pages, &area);
+      SendMessageA(pages, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+      left = area.left, top = area.top;
+      width = area.right - area.left, height = area.bottom - area.top;
+      break;
+    }
+    case TControlKind::ComboBox:
+      // The list drops below the box; its height is the box's and the list's together.
+      height = Scale(200);
+      break;
+    case TControlKind::Label:
+      return;  // placed with its row, by its caption
+    default:
+      break;
+  }
+  SetWindowPos(H(native), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TMainWindow::PlaceLabelRow(const TLayoutItem& label) const {
+  std::vector<const TBinding*> row;
+  for (const auto& binding : bindings_) {
+    const TLayoutItem& item = binding->item;
+    if (item.kind == TControlKind::Label && item.parent == label.parent && item.top == label.top) {
+      row.push_back(binding.get());
+    }
+  }
+  std::sort(row.begin(), row.end(),
+            [](const TBinding* a, const TBinding* b) { return a->item.left < b->item.left; });
+  // Measured in the font the label draws with, which need not be the face the layout was drawn
+  // for: the system may give another of other widths.
+  int next = 0;
+  for (const TBinding* b : row) {
+    const std::string& caption = dynamic_cast<const TLabel&>(b->control).Caption();
+    const HDC dc = GetDC(b->window);
+    const HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(b->window, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(b->window, dc);
+    const int left = std::max(Scale(b->item.left), next);
+    SetWindowPos(b->window, nullptr, left, Scale(b->item.top), size.cx,
+                 std::max<int>(size.cy, Scale(13)), SWP_NOZORDER | SWP_NOACTIVATE);
+    next = left + size.cx + Scale(kLabelGap);
+  }
+}
+
 THandle TMainWindow::Widget(const std::string& name) const {
   const auto it = widgets_.find(name);
   return it == widgets_.end() ? nullptr : it->second;
@@ -220,14 +342,12 @@ THandle TMainWindow::Widget(const std::string& name) const {
 void TMainWindow::BuildWidgets() {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   widgets_[kFormName] = window_;
-  RECT sheetArea{};
   for (const TLayoutItem& item : MainFormLayout()) {
     TControl* control = form_->FindControl(item.name);
     HWND parent = H(widgets_.at(item.parent));
     const char* cls = "STATIC";
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
     DWORD exStyle = 0;
-    int left = item.left, top = item.top, width = item.width, height = item.height;
     switch (item.kind) {
       case TControlKind::PageControl:
         cls = WC_TABCONTROLA;
@@ -239,8 +359,6 @@ void TMainWindow::BuildWidgets() {
         cls = kSheetClass;
         style = WS_CHILD | WS_CLIPSIBLINGS;
         exStyle = WS_EX_CONTROLPARENT;
-        left = sheetArea.left, top = sheetArea.top;
-        width = sheetArea.right - sheetArea.left, height = sheetArea.bottom - sheetArea.top;
         break;
       case TControlKind::TrackBar:
         // No automatic ticks: the trackbar then marks its two ends only.
@@ -264,18 +382,16 @@ void TMainWindow::BuildWidgets() {
         cls = kGraphicClass;
         break;
       case TControlKind::ComboBox:
-        // The list drops below the box; its height is the box's and the list's together.
         cls = "COMBOBOX";
         style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-        height = 200;
         break;
       case TControlKind::Button:
         cls = "BUTTON";
         style |= WS_TABSTOP | BS_PUSHBUTTON;
         break;
     }
-    HWND native = CreateWindowExA(exStyle, cls, "", style, left, top, width, height, parent,
-                                  nullptr, instance, this);
+    HWND native =
+        CreateWindowExA(exStyle, cls, "", style, 0, 0, 0, 0, parent, nullptr, instance, this);
     if (!native) throw std::runtime_error("the control " + item.name + " could not be created");
     SendMessageA(native, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     widgets_[item.name] = native;
@@ -289,9 +405,8 @@ void TMainWindow::BuildWidgets() {
         tab.pszText = caption.data();
         SendMessageA(native, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&tab));
       }
-      GetClientRect(native, &sheetArea);
-      SendMessageA(native, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&sheetArea));
     }
+    PlaceItem(item, native);
     if (item.kind == TControlKind::Page) {
       sheets_.push_back(native);
       continue;  // pages are shown by the page control's binding
@@ -326,12 +441,24 @@ void TMainWindow::BuildWidgets() {
         };
         break;
       case TControlKind::ProgressBar:
-        b.refresh = [&b] {
+        b.refresh = [&b, unthemed = false]() mutable {
           auto& bar = dynamic_cast<TProgressBar&>(b.control);
           if (bar.Min() <= bar.Max()) SendMessageA(b.window, PBM_SETRANGE32, bar.Min(), bar.Max());
           SendMessageA(b.window, PBM_SETPOS, static_cast<WPARAM>(bar.Position()), 0);
-          const COLORREF colour =
-              bar.BarColor() == clDefault ? CLR_DEFAULT : ToColorRef(bar.BarColor());
+          // Under visual styles a bar is drawn in the theme's colour whatever it is told: a bar
+          // of its own colour is drawn without the theme, named by a class list no theme has (an
+          // empty one, which Windows takes too, Wine 8 refuses and leaves the theme on).
+          const bool coloured = bar.BarColor() != clDefault;
+          if (coloured != unthemed) {
+            SetWindowTheme(b.window, coloured ? L" " : nullptr, coloured ? L" " : nullptr);
+            // The bar swaps the theme's frame for the classic edge, drawn once its frame is
+            // measured again.
+            SetWindowPos(
+                b.window, nullptr, 0, 0, 0, 0,
+                SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+            unthemed = coloured;
+          }
+          const COLORREF colour = coloured ? ToColorRef(bar.BarColor()) : CLR_DEFAULT;
           SendMessageA(b.window, kPbmSetBarColor, 0, static_cast<LPARAM>(colour));
           ShowState(b.window, b.control);
         };
@@ -344,17 +471,9 @@ void TMainWindow::BuildWidgets() {
         break;
       case TControlKind::Label:
         b.refresh = [this, &b] {
-          const std::string& caption = dynamic_cast<TLabel&>(b.control).Caption();
-          SetText(b.window, caption);
-          // Sized to its caption, as the layout leaves it.
-          HDC dc = GetDC(b.window);
-          const HGDIOBJ old = SelectObject(dc, static_cast<HGDIOBJ>(font_));
-          SIZE size{};
-          GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
-          SelectObject(dc, old);
-          ReleaseDC(b.window, dc);
-          SetWindowPos(b.window, nullptr, 0, 0, size.cx, std::max<LONG>(size.cy, 13),
-                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+          SetText(b.window, dynamic_cast<TLabel&>(b.control).Caption());
+          // Sized to its caption, as the layout leaves it, and so are the others of its row.
+          PlaceLabelRow(b.item);
           ShowState(b.window, b.control);
         };
         break;
@@ -379,7 +498,8 @@ void TMainWindow::BuildWidgets() {
           }
           // The ports found when the list last opened follow the layout's names and stay.
           const auto& items = combo.Items();
-          if (shown.size() < items.size() || !std::equal(items.begin(), items.end(), shown.begin())) {
+          if (shown.size() < items.size() ||
+              !std::equal(items.begin(), items.end(), shown.begin())) {
             std::vector<TPortListEntry> entries;
             for (const std::string& item : items) entries.push_back({item, {}});
             ShowPortList(b.window, entries);
@@ -446,6 +566,58 @@ void TMainWindow::ShowPage(int index) {
   }
 }
 
+void TMainWindow::SelectPage(int index) {
+  const TBinding* b = byHandle_.at(H(widgets_.at("PC")));
+  ShowPage(index);
+  AtEdge([&] { dynamic_cast<TPageControl&>(b->control).OperatorSelect(index); });
+}
+
+void TMainWindow::StepPage(int step) {
+  const HWND pages = H(widgets_.at("PC"));
+  const auto count = static_cast<int>(SendMessageA(pages, TCM_GETITEMCOUNT, 0, 0));
+  if (count <= 0 || !IsWindowVisible(pages) || !IsWindowEnabled(pages)) return;
+  const auto current = static_cast<int>(SendMessageA(pages, TCM_GETCURSEL, 0, 0));
+  const int next = ((current + step) % count + count) % count;
+  SendMessageA(pages, TCM_SETCURSEL, static_cast<WPARAM>(next), 0);
+  SelectPage(next);
+  // The focus stood on the page now hidden: it goes to the tabs.
+  const HWND focus = GetFocus();
+  if (!focus || !IsWindowVisible(focus)) FocusFromKeyboard(pages);
+}
+
+void TMainWindow::StepFocus(int step) {
+  const int count = static_cast<int>(focusOrder_.size());
+  if (count == 0) return;
+  // The control of the order that holds the focus (a combo box holds it in its edit box).
+  int current = step > 0 ? -1 : count;
+  for (HWND w = GetFocus(); w && w != H(window_); w = GetParent(w)) {
+    const auto it = std::find(focusOrder_.begin(), focusOrder_.end(), w);
+    if (it != focusOrder_.end()) {
+      current = static_cast<int>(it - focusOrder_.begin());
+      break;
+    }
+  }
+  // Controls on the pages not shown are skipped, as are hidden and disabled ones.
+  for (int k = 1; k <= count; ++k) {
+    const HWND next =
+        H(focusOrder_[static_cast<size_t>(((current + step * k) % count + count) % count)]);
+    if (IsWindowVisible(next) && IsWindowEnabled(next)) {
+      FocusFromKeyboard(next);
+      return;
+    }
+  }
+}
+
+void TMainWindow::FocusFromKeyboard(THandle control) {
+  // From now on the focus shows, as in a dialog box once a key has moved it.
+  SendMessageA(H(window_), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  SetFocus(H(control));
+  // An edit box entered from the keyboard selects its text, unless it asks not to.
+  if (SendMessageA(H(control), WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) {
+    SendMessageA(H(control), EM_SETSEL, 0, -1);
+  }
+}
+
 void TMainWindow::Show() {
   ShowWindow(H(window_), SW_SHOWNORMAL);
   UpdateWindow(H(window_));
@@ -456,6 +628,20 @@ void TMainWindow::Show() {
 bool TMainWindow::Dispatch(void* raw) {
   MSG& message = *static_cast<MSG*>(raw);
   const HWND focus = GetFocus();
+  const bool ours =
+      window_ && message.hwnd && (message.hwnd == H(window_) || IsChild(H(window_), message.hwnd));
+  // Tab and Shift+Tab follow the window's focus order, which stops on the page control too (the
+  // dialog manager would pass over it into its pages); Ctrl+Tab and Ctrl+Shift+Tab turn the
+  // pages from wherever the focus is.
+  if (ours && message.message == WM_KEYDOWN && message.wParam == VK_TAB) {
+    const int step = GetKeyState(VK_SHIFT) < 0 ? -1 : 1;
+    if (GetKeyState(VK_CONTROL) < 0) {
+      StepPage(step);
+    } else {
+      StepFocus(step);
+    }
+    return true;
+  }
   // Enter presses the focused push button, as Space does; a held key presses it once.
   if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && focus) {
     char cls[16] = {};
@@ -528,9 +714,7 @@ intptr_t TMainWindow::Handle(THandle target, unsigned message, uintptr_t wParam,
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
       if (header->code == static_cast<UINT>(TCN_SELCHANGE)) {
         if (TBinding* b = bindingOf(header->hwndFrom)) {
-          const int index = static_cast<int>(SendMessageA(b->window, TCM_GETCURSEL, 0, 0));
-          ShowPage(index);
-          AtEdge([&] { dynamic_cast<TPageControl&>(b->control).OperatorSelect(index); });
+          SelectPage(static_cast<int>(SendMessageA(b->window, TCM_GETCURSEL, 0, 0)));
         }
       }
       return 0;
@@ -551,7 +735,8 @@ intptr_t TMainWindow::Handle(THandle target, unsigned message, uintptr_t wParam,
       GetClientRect(window, &box);
       if (b->item.kind == TControlKind::Shape) {
         const auto& shape = dynamic_cast<const TShape&>(b->control);
-        const HPEN pen = CreatePen(PS_INSIDEFRAME, shape.PenWidth(), ToColorRef(shape.PenColor()));
+        const HPEN pen =
+            CreatePen(PS_INSIDEFRAME, Scale(shape.PenWidth()), ToColorRef(shape.PenColor()));
         const HBRUSH brush = CreateSolidBrush(ToColorRef(shape.BrushColor()));
         const HGDIOBJ oldPen = SelectObject(dc, pen);
         const HGDIOBJ oldBrush = SelectObject(dc, brush);
@@ -562,18 +747,32 @@ intptr_t TMainWindow::Handle(THandle target, unsigned message, uintptr_t wParam,
         DeleteObject(pen);
         DeleteObject(brush);
       } else if (picture_) {
-        // Unscaled at the top left; the rest of the control stays background.
+        // At the top left, at the window's DPI; the rest of the control stays background.
         const HDC source = CreateCompatibleDC(dc);
         const HGDIOBJ old = SelectObject(source, static_cast<HGDIOBJ>(picture_));
         BITMAP bitmap{};
         GetObjectA(static_cast<HGDIOBJ>(picture_), sizeof bitmap, &bitmap);
-        BitBlt(dc, 0, 0, bitmap.bmWidth, bitmap.bmHeight, source, 0, 0, SRCCOPY);
+        if (dpi_ == kLayoutDpi) {
+          BitBlt(dc, 0, 0, bitmap.bmWidth, bitmap.bmHeight, source, 0, 0, SRCCOPY);
+        } else {
+          SetStretchBltMode(dc, HALFTONE);
+          StretchBlt(dc, 0, 0, Scale(bitmap.bmWidth), Scale(bitmap.bmHeight), source, 0, 0,
+                     bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
+        }
         SelectObject(source, old);
         DeleteDC(source);
       }
       EndPaint(window, &paint);
       return 0;
     }
+    case kWmDpiChanged:
+      // Moved to a monitor of another DPI (a window aware of each monitor's is not scaled by
+      // the system): drawn again at the new one, in the rectangle the system suggests.
+      if (window == H(window_)) {
+        ApplyDpi(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
+      }
+      break;
     case WM_TIMER:
       if (window == H(window_) && wParam == kTimerId) AtEdge([&] { form_->Timer1.Tick(); });
       return 0;

@@ -13,6 +13,10 @@
 #include "app/MainForm.h"
 #include "platform/ComDevice.h"
 
+namespace app {
+struct TLayoutItem;
+}
+
 namespace app::win32 {
 
 // A window handle without the system's headers.
@@ -39,6 +43,8 @@ class TMainWindow {
   THandle Widget(const std::string& name) const;
   // The controls that take the focus, in the order Tab visits them.
   const std::vector<THandle>& FocusOrder() const { return focusOrder_; }
+  // The pixels per inch the layout is drawn for: the monitor's, the layout's 96 scaled to it.
+  unsigned Dpi() const { return dpi_; }
 
   void Show();
   // Runs the thread's message loop until the window is destroyed.
@@ -56,9 +62,26 @@ class TMainWindow {
   void BuildFocusOrder();
   bool Dispatch(void* message);  // one message through the keyboard rules and the procedure
   void ShowPage(int index);
+  // The operator's choice of a page, by mouse or keyboard: the sheet shown and the form told.
+  void SelectPage(int index);
+  // Ctrl+Tab: the next page (or the previous one), from wherever the focus is.
+  void StepPage(int step);
+  // Tab: the next control of the focus order that is shown and enabled (or the previous one).
+  void StepFocus(int step);
+  void FocusFromKeyboard(THandle control);
+
+  int Scale(int length) const;
+  // Font, window size and every control's place for `dpi`; `suggested` is the window's new
+  // rectangle when the system moved it to a monitor of another DPI.
+  void ApplyDpi(unsigned dpi, const void* suggested);
+  void PlaceItem(const TLayoutItem& item, THandle native) const;
+  // The labels of a row are sized to their captions; one that would run into the label before
+  // it starts after it instead.
+  void PlaceLabelRow(const TLayoutItem& label) const;
 
   std::unique_ptr<TMainForm> form_;
   THandle window_ = nullptr;
+  unsigned dpi_ = 96;
   THandle font_ = nullptr;
   THandle picture_ = nullptr;
   std::map<std::string, THandle> widgets_;
