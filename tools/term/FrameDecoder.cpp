@@ -90,8 +90,8 @@ const std::vector<KnownFrame>& KnownFrames() {
         frames.push_back({std::string(query), "read HF telemetry"});
       }
     }
-    frames.push_back({protocol::CommandFrame(protocol::kUnit01, protocol::kWordStatus),
-                      "release request"});
+    frames.push_back(
+        {protocol::CommandFrame(protocol::kUnit01, protocol::kWordStatus), "release request"});
     const std::array<std::pair<std::string_view, const char*>, 3> buttons{
         {{protocol::kWordWrite, "store the settings (Write)"},
          {protocol::kWordStart, "start"},
@@ -217,10 +217,10 @@ std::string StatusText(const protocol::StatusReply& status) {
   const std::optional<protocol::ReleaseRule> rule = protocol::FindReleaseRule(status.release);
   if (!rule) return text + ", not one the panel knows: frequency range kept";
   using protocol::ParamId;
-  text += ", " + ParameterText(ParamId::freq,
-                               protocol::ValueFromPosition(ParamId::freq, rule->range.min));
-  text += " to " + protocol::FormatValue(ParamId::freq,
-                                         protocol::ValueFromPosition(ParamId::freq, rule->range.max));
+  text += ", " +
+          ParameterText(ParamId::freq, protocol::ValueFromPosition(ParamId::freq, rule->range.min));
+  text += " to " + protocol::FormatValue(
+                       ParamId::freq, protocol::ValueFromPosition(ParamId::freq, rule->range.max));
   if (rule->disablesDcCurrent) text += ", no DC current";
   return text;
 }

@@ -33,6 +33,7 @@
 #include "serial/extras/ComStrings.h"
 #include "serial/extras/IniDocument.h"
 #include "serial/extras/SettingsFile.h"
+#include "tools/term/FrameDecoder.h"
 #include "widgets/ComComboBox.h"
 #include "widgets/ComSetupDialog.h"
 #include "widgets/ComTerminal.h"
@@ -47,6 +48,8 @@ constexpr const char* kWindowSection = "Window";
 constexpr int kWatchMs = 250;
 // A file goes out in pieces, so that a write's time-out is the piece's and not the file's.
 constexpr qint64 kFilePiece = 4096;
+// Decoded packets line up their meanings past the longest frame the generator knows.
+constexpr int kFrameColumn = 14;
 
 QString Text(const std::string& s) {
   return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
@@ -211,6 +214,11 @@ void TTermWindow::BuildWidgets() {
   strings->addWidget(packetStart_);
   strings->addWidget(new QLabel(QStringLiteral("Stop:"), packets));
   strings->addWidget(packetStop_);
+  decode_ = new QCheckBox(QStringLiteral("Decode &generator frames"), packets);
+  decode_->setToolTip(
+      QStringLiteral("Show what each packet means to the generator, and the frames sent too"));
+  strings->addWidget(decode_);
+  QObject::connect(decode_, &QCheckBox::toggled, this, [this] { sentPackets_.Clear(); });
   packetLayout->addLayout(strings);
   QObject::connect(packetStart_, &QLineEdit::editingFinished, this,
                    [this] { ApplyPacketStrings(); });
@@ -296,6 +304,7 @@ TWindowSettings TTermWindow::WindowSettings() const {
   s.HexView = hexShown_->isChecked();
   s.PacketStart = packetStart_->text().toStdString();
   s.PacketStop = packetStop_->text().toStdString();
+  s.DecodeFrames = decode_->isChecked();
   return s;
 }
 
@@ -305,6 +314,7 @@ void TTermWindow::ShowWindowSettings(const TWindowSettings& s) {
   hexView_->setVisible(s.HexView);
   packetStart_->setText(QString::fromStdString(s.PacketStart));
   packetStop_->setText(QString::fromStdString(s.PacketStop));
+  decode_->setChecked(s.DecodeFrames);
 }
 
 void TTermWindow::ShowTerminalSettings() {
@@ -405,6 +415,12 @@ bool TTermWindow::Send(std::string_view bytes) {
     LosePort(e.what());
     return false;
   }
+  if (decode_->isChecked()) {
+    for (const serial::TPacketPiece& piece :
+         sentPackets_.Feed(bytes, serial::TPacketAssembler::TTime::clock::now())) {
+      if (piece.Packet) ShowPacket(piece.Bytes, true);
+    }
+  }
   return true;
 }
 
@@ -447,9 +463,16 @@ void TTermWindow::Received(std::string bytes) {
   end.insertText(QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size())));
 }
 
-void TTermWindow::ShowPacket(const std::string& bytes) {
+void TTermWindow::ShowPacket(const std::string& bytes, bool sent) {
   const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
-  packetView_->appendPlainText(stamp + QStringLiteral("  ") + Text(EscapeText(bytes)));
+  const QString frame = Text(EscapeText(bytes));
+  if (!decode_->isChecked()) {
+    packetView_->appendPlainText(stamp + QStringLiteral("  ") + frame);
+    return;
+  }
+  packetView_->appendPlainText(
+      stamp + (sent ? QStringLiteral("  TX  ") : QStringLiteral("  RX  ")) +
+      frame.leftJustified(kFrameColumn) + QStringLiteral("  ") + Text(DecodeFrame(bytes)));
 }
 
 void TTermWindow::ApplyPacketStrings() {
@@ -461,6 +484,7 @@ void TTermWindow::ApplyPacketStrings() {
     settings.StartString = start;
     settings.StopString = stop;
     packet_.SetSettings(settings);
+    sentPackets_.SetSettings(settings);
   } catch (const serial::EComConvert& e) {
     Status(QStringLiteral("Packet strings: %1").arg(Text(e.what())));
   }

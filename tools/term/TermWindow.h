@@ -59,6 +59,7 @@ class TTermWindow : public QMainWindow {
   QPlainTextEdit& PacketView() { return *packetView_; }
   QLineEdit& PacketStartEdit() { return *packetStart_; }
   QLineEdit& PacketStopEdit() { return *packetStop_; }
+  QCheckBox& DecodeBox() { return *decode_; }
   widgets::TComLed& Led(widgets::TLedSignal signal);
   QString StatusText() const;
 
@@ -90,7 +91,7 @@ class TTermWindow : public QMainWindow {
   void Status(const QString& text);
   void ShowConnection(bool connected);
   void Received(std::string bytes);
-  void ShowPacket(const std::string& bytes);
+  void ShowPacket(const std::string& bytes, bool sent = false);
   void LineErrors(serial::TComErrors errors);
   void WatchLine();
   void LosePort(const std::string& reason);
@@ -120,6 +121,9 @@ class TTermWindow : public QMainWindow {
   QPlainTextEdit* packetView_ = nullptr;
   QLineEdit* packetStart_ = nullptr;
   QLineEdit* packetStop_ = nullptr;
+  // With decoding on, what goes out is cut by the same strings and shown beside what comes in.
+  QCheckBox* decode_ = nullptr;
+  serial::TPacketAssembler sentPackets_;
   std::array<widgets::TComLed*, 6> leds_{};
   int hexColumn_ = 0;
   // While the port is open its device is checked now and then: a device that has gone ends the

@@ -47,7 +47,8 @@ serial::TSettingValues WindowSettingsToValues(const TWindowSettings& s) {
   return {{"LineEnd", LineEndToStr(s.LineEnd)},
           {"HexView", s.HexView ? "True" : "False"},
           {"PacketStart", s.PacketStart},
-          {"PacketStop", s.PacketStop}};
+          {"PacketStop", s.PacketStop},
+          {"DecodeFrames", s.DecodeFrames ? "True" : "False"}};
 }
 
 TWindowSettings ValuesToWindowSettings(const serial::TSettingValues& values, TWindowSettings s) {
@@ -63,6 +64,8 @@ TWindowSettings ValuesToWindowSettings(const serial::TSettingValues& values, TWi
       } else if (serial::SameText(key, "PacketStop")) {
         UnescapeText(text);
         s.PacketStop = text;
+      } else if (serial::SameText(key, "DecodeFrames")) {
+        s.DecodeFrames = TextToBool(key, text);
       }
     } catch (const serial::EComConvert& e) {
       throw serial::EComConvert(key, text, key + ": " + e.what());

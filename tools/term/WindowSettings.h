@@ -25,6 +25,8 @@ struct TWindowSettings {
   // The packet view's cutting strings, as typed: with escapes ("\r").
   std::string PacketStart;
   std::string PacketStop = "\\r";
+  // Whether the packet view shows each frame's meaning to the generator, and the frames sent.
+  bool DecodeFrames = false;
 };
 
 // One key per setting, in a fixed order.

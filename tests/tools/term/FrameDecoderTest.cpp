@@ -36,25 +36,30 @@ TEST(FrameDecoder, ReadsEveryKindOfFrameAndMarksWhatDoesNotParse) {
       {"#02SR199", "from 02: release SR199, not one the panel knows: frequency range kept"},
       {"#02?1234561",
        "from 02: DC current 1.23 A, DC voltage 456 V, DC power 560 W, run status '1', lamp green"},
-      {"#02?9999990", "from 02: DC current 9.99 A, DC voltage 999 V, DC power 1500 W (bar full: "
-                      "9980), run status '0', lamp red"},
+      {"#02?9999990",
+       "from 02: DC current 9.99 A, DC voltage 999 V, DC power 1500 W (bar full: "
+       "9980), run status '0', lamp red"},
       {"#02&012345678", "from 02: HF current 12 A, Regulator output 345 Units, Phase 678 Units"},
       // Replies the panel reads that are not laid out as the generator writes them.
       {"#02f 3.400", "from 02: Frequency DDS 3.400 kHz  ?? byte 4 is ' ', a digit wanted"},
       {"#02f33.400xy", "from 02: Frequency DDS 33.400 kHz  ?? 12 bytes, the frame has 10"},
-      {"#02?123456", "from 02: DC current 1.23 A, DC voltage 456 V, DC power 560 W, run status "
-                     "\\x00, lamp black  ?? no run status"},
-      {"#02&-12345678", "from 02: HF current 0 A (bar empty: -12), Regulator output 345 Units, "
-                        "Phase 678 Units  ?? byte 4 is '-', a digit wanted"},
+      {"#02?123456",
+       "from 02: DC current 1.23 A, DC voltage 456 V, DC power 560 W, run status "
+       "\\x00, lamp black  ?? no run status"},
+      {"#02&-12345678",
+       "from 02: HF current 0 A (bar empty: -12), Regulator output 345 Units, "
+       "Phase 678 Units  ?? byte 4 is '-', a digit wanted"},
       // Not frames at all.
       {"", "?? not a generator frame: empty"},
       {"hello", "?? not a generator frame: starts with 'h', not '#', '%' or '@'"},
-      {"\n@01SR", "?? not a generator frame: 1 byte before its start; from there to 01: release "
-                  "request"},
+      {"\n@01SR",
+       "?? not a generator frame: 1 byte before its start; from there to 01: release "
+       "request"},
       {"#0", "?? not a generator frame: cut short: 2 bytes"},
       {"#x2f", "?? not a generator frame: no unit address after '#'"},
-      {"#05f33.400", "?? not a generator frame: no unit 05 on the line (01 and 03 take frames, 02 "
-                     "replies)"},
+      {"#05f33.400",
+       "?? not a generator frame: no unit 05 on the line (01 and 03 take frames, 02 "
+       "replies)"},
       {"#02f33.4", "?? not a generator frame: cut short: 8 bytes, the reply has 10"},
       {"#02&12345", "?? not a generator frame: cut short: 9 bytes, the reply has 13"},
       {"#02SX106", "?? not a generator frame: byte 4 is 'X', 'R' wanted"},

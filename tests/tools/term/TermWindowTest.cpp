@@ -195,6 +195,32 @@ TEST(TermWindow, BytesDeliveredInThePortsThreadReachTheViews) {
   EXPECT_EQ(w.StatusText(), "Disconnected.");
 }
 
+// With decoding on, the packet view reads what goes out and what comes in with the panel's
+// protocol.
+TEST(TermWindow, DecodedPacketsSayWhatEachFrameMeans) {
+  PtyPair line;
+  if (!line.Up()) GTEST_SKIP() << "SKIPPED LOUDLY: no pseudo-terminal pair could be made";
+  WindowRig rig;
+  TTermWindow& w = rig.window;
+  w.DecodeBox().setChecked(true);
+  w.PortBox().setEditText(QString::fromStdString(line.path));
+  w.Connect();
+  ASSERT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
+  w.SendEdit().setText("%01f");
+  w.SendLine();
+  EXPECT_EQ(line.Read(5), "%01f\r");
+  line.Write("#02f33.400\r#05\r");
+  ASSERT_TRUE(Until([&] { return w.PacketView().toPlainText().count('\n') == 2; }))
+      << w.PacketView().toPlainText().toStdString();
+  const QStringList lines = w.PacketView().toPlainText().split('\n');
+  EXPECT_TRUE(lines[0].endsWith("  TX  %01f            to 01: read Frequency DDS"))
+      << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].endsWith("  RX  #02f33.400      from 02: Frequency DDS 33.400 kHz"))
+      << lines[1].toStdString();
+  EXPECT_TRUE(lines[2].contains("  RX  #05             ?? not a generator frame: "))
+      << lines[2].toStdString();
+}
+
 // A peer that draws with VT100 sequences: the screen holds what it drew, where it drew it.
 TEST(TermWindow, APeersEscapeSequencesDrawWhereTheySay) {
   PtyPair line;
@@ -295,6 +321,7 @@ TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
     ChooseLineEnd(first, "CR+LF");
     first.HexShownBox().setChecked(false);
     first.PacketStartEdit().setText("#");
+    first.DecodeBox().setChecked(true);
     first.EmulationBox().setCurrentIndex(first.EmulationBox().findText("VT52"));
     emit first.EmulationBox().activated(first.EmulationBox().currentIndex());
     first.EchoBox().setChecked(true);
@@ -310,6 +337,7 @@ TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
     EXPECT_EQ(second.WindowSettings().LineEnd, leCRLF);
     EXPECT_FALSE(second.WindowSettings().HexView);
     EXPECT_EQ(second.WindowSettings().PacketStart, "#");
+    EXPECT_TRUE(second.DecodeBox().isChecked());
     EXPECT_EQ(second.Terminal().Emulation(), widgets::teVT52);
     EXPECT_EQ(second.EmulationBox().currentText(), "VT52");
     EXPECT_TRUE(second.Terminal().LocalEcho());
