@@ -1,7 +1,9 @@
 // The reply parsers and the field reader on what one read can deliver: up to 20 bytes, any
 // values. A parser must accept exactly when its checked positions hold its header and, for a
 // numeric reply, the read delivered every position of its fields; it then gives what the
-// positions hold, fields read as C's atol would read them.
+// positions hold, fields read as C's atol would read them. The terminal's frame decoder reads the
+// same bytes as a packet: it says "from 02" exactly when one of the parsers takes them, and nothing
+// it writes is a control byte.
 
 #include <cerrno>
 #include <cstddef>
@@ -15,6 +17,7 @@
 #include "app/protocol/GeneratorParameters.h"
 #include "app/protocol/Replies.h"
 #include "fuzz/FuzzCheck.h"
+#include "tools/term/FrameDecoder.h"
 
 namespace {
 
@@ -112,6 +115,24 @@ void CheckHf(std::string_view received, int& accepted) {
              FitsField(reply->phase, 3));
 }
 
+// The packet view shows a frame without the CR that ended it, and the decoder drops one CR at the
+// end; the panel's parsers are asked about what the decoder reads.
+void CheckDecoded(std::string_view received) {
+  const std::string text = term::DecodeFrame(received);
+  for (const char c : text) FUZZ_CHECK(c >= 0x20 && c <= 0x7E);
+  const std::string_view frame = !received.empty() && received.back() == '\r'
+                                     ? received.substr(0, received.size() - 1)
+                                     : received;
+  bool read = protocol::ParseStatusReply(frame) || protocol::ParseDcReply(frame) ||
+              protocol::ParseHfReply(frame);
+  for (const protocol::ParameterInfo& info : protocol::kParameters) {
+    read = read || protocol::ParseParameterReply(frame, info.letter).has_value();
+  }
+  FUZZ_CHECK(read == (text.rfind("from 02: ", 0) == 0));
+  FUZZ_CHECK(read || text.rfind(term::kNotAFrame, 0) == 0 || text.rfind("to 01: ", 0) == 0 ||
+             text.rfind("to 03: ", 0) == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -134,5 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Any letter, known or not, follows the same rule.
   CheckParameter(received, At(received, 3), accepted);
   CheckParameter(received, static_cast<char>(At(received, 3) ^ 0x20), accepted);
+
+  CheckDecoded(received);
   return 0;
 }
