@@ -99,8 +99,8 @@ void PrintScreen(const TTermScreen& s, const std::string& title) {
     bool any = false;
     for (int c = 0; c < s.Columns(); ++c) {
       const widgets::TTermAttributes& a = s.Cell(c, r).Attributes;
-      const int bits = (a.Bold ? 1 : 0) | (a.Underline ? 2 : 0) | (a.Blink ? 4 : 0) |
-                       (a.Reverse ? 8 : 0);
+      const int bits =
+          (a.Bold ? 1 : 0) | (a.Underline ? 2 : 0) | (a.Blink ? 4 : 0) | (a.Reverse ? 8 : 0);
       any = any || bits != 0;
       marks += bits == 0 ? '.' : "0123456789abcdef"[bits];
     }
@@ -116,11 +116,10 @@ int BaudRate(speed_t speed) {
   static constexpr struct {
     speed_t Code;
     int Rate;
-  } kRates[] = {{B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},
-                {B150, 150},     {B200, 200},     {B300, 300},     {B600, 600},
-                {B1200, 1200},   {B1800, 1800},   {B2400, 2400},   {B4800, 4800},
-                {B9600, 9600},   {B19200, 19200}, {B38400, 38400}, {B57600, 57600},
-                {B115200, 115200}};
+  } kRates[] = {{B50, 50},       {B75, 75},        {B110, 110},   {B134, 134},     {B150, 150},
+                {B200, 200},     {B300, 300},      {B600, 600},   {B1200, 1200},   {B1800, 1800},
+                {B2400, 2400},   {B4800, 4800},    {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
+                {B57600, 57600}, {B115200, 115200}};
   for (const auto& r : kRates) {
     if (r.Code == speed) return r.Rate;
   }
@@ -182,17 +181,16 @@ int main(int argc, char** argv) {
     std::perror("openpty");
     return 1;
   }
-  decoder.OnReply = [master](TTermDecoder&, const std::string& bytes) {
-    WriteAll(master, bytes);
-  };
+  decoder.OnReply = [master](TTermDecoder&, const std::string& bytes) { WriteAll(master, bytes); };
   decoder.OnLineSettings = [slave](TTermDecoder&) {
     widgets::TTermLineSettings line;
     struct termios t {};
     if (::tcgetattr(slave, &t) == 0) {
       line.BaudRate = BaudRate(cfgetospeed(&t));
       line.DataBits = (t.c_cflag & CSIZE) == CS8 ? 8 : 7;
-      line.Parity = !(t.c_cflag & PARENB) ? widgets::tpNone
-                                           : ((t.c_cflag & PARODD) ? widgets::tpOdd : widgets::tpEven);
+      line.Parity = !(t.c_cflag & PARENB)
+                        ? widgets::tpNone
+                        : ((t.c_cflag & PARODD) ? widgets::tpOdd : widgets::tpEven);
     }
     return line;
   };
