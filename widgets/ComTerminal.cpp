@@ -532,7 +532,7 @@ std::string TComTerminal::KeyToBytes(const QKeyEvent& event) const {
       return decoder_.KeyBytes(tkPageDown);
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      return "\r";
+      return decoder_.KeyBytes(tkReturn);
     // Most devices on a serial line take BS for a rub-out.
     case Qt::Key_Backspace:
       return "\b";
@@ -616,7 +616,7 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
         return;
       }
       SetScrollOffset(0);
-      if (bytes == "\r") {
+      if (bytes == "\r" || bytes == "\r\n") {
         SendText(bytes);  // Enter: the sending line end
       } else {
         Send(bytes);

@@ -3,10 +3,11 @@
 /// The terminal control: a screen of Columns() by Rows() character cells in a monospaced font,
 /// with a scroll-back above it that the scroll bar and the mouse wheel reach. Bound to a port,
 /// it shows what the port receives, decoded by the chosen emulation, and sends what is typed:
-/// text, Enter as the sending line end says, Backspace, Tab, Escape and control characters with
-/// Ctrl, and the arrows, Home, End, Insert, Delete, Page Up, Page Down and F1 to F12 as the
-/// emulation sends them. The emulation's answers to status and identification requests go to
-/// the port too. With local echo, what is sent is also shown.
+/// text, Enter as the sending line end says (sent as is: CR, or CR LF in the line's new-line
+/// mode), Backspace, Tab, Escape and control characters with Ctrl, and the arrows, Home, End,
+/// Insert, Delete, Page Up, Page Down and F1 to F12 as the emulation sends them. The emulation's
+/// answers to status and identification requests go to the port too. With local echo, what is sent
+/// is also shown.
 ///
 /// Bold, underline, reverse and the eight colours show; blinking text shows steady. Double-width
 /// lines show each character twice as wide, double-height lines the top or bottom half of each

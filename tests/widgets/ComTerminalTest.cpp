@@ -231,6 +231,7 @@ TEST(ComTerminal, EchoAndLineEnds) {
       {"Enter as is", tlAsIs, tlAsIs, false, "", {}, "\r", {}, 0},
       {"Enter as CR LF", tlCRLF, tlAsIs, false, "", {}, "\r\n", {}, 0},
       {"Enter as LF", tlLF, tlAsIs, false, "", {}, "\n", {}, 0},
+      {"Enter in new-line mode", tlAsIs, tlAsIs, false, "", {"\033[20h"}, "\r\n", {}, 0},
       {"text as is", tlAsIs, tlAsIs, false, "a\r\nb\nc", {}, "a\r\nb\nc\r", {}, 0},
       {"text line ends as CR LF",
        tlCRLF,

@@ -11,7 +11,8 @@
 // identification, line parameters) go back to it. Each time the program has written nothing for
 // the quiet time the screen is printed and the next KEYS are typed; after the last a final
 // screen is printed and the program ended. In KEYS \r, \n, \e, \t and \\ stand for CR, LF, ESC,
-// HT and a backslash. The line parameters reported are the slave's own termios settings.
+// HT and a backslash, and \R for the Return key as the emulation sends it in its modes now. The
+// line parameters reported are the slave's own termios settings.
 //
 // Each screen prints as its rows, each "S|text" where S is the row's size (. single, W double
 // width, T and B the halves of a double height); a row whose cells have attributes is followed
@@ -45,6 +46,9 @@ constexpr const char* kUsage =
     "usage: valtrex-emulation-driver [--emulation vt100|ansi] [--quiet-ms N] [--key KEYS]...\n"
     "                                -- PROGRAM [ARGUMENT]...\n";
 
+// Marks the Return key in a key string: it is sent as the emulation sends it when it is typed.
+constexpr char kReturnKey = '\0';
+
 std::string Unescape(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -65,6 +69,9 @@ std::string Unescape(const std::string& text) {
       case 't':
         out += '\t';
         break;
+      case 'R':
+        out += kReturnKey;
+        break;
       default:
         out += text[i];
         break;
@@ -76,7 +83,9 @@ std::string Unescape(const std::string& text) {
 std::string Printable(const std::string& bytes) {
   std::string out;
   for (const char c : bytes) {
-    if (c == '\x1b') {
+    if (c == kReturnKey) {
+      out += "\\R";
+    } else if (c == '\x1b') {
       out += "\\e";
     } else if (c == '\r') {
       out += "\\r";
@@ -240,7 +249,11 @@ int main(int argc, char** argv) {
     PrintScreen(screen, "screen " + std::to_string(++shown) + " after " + last);
     if (next == keys.size()) break;
     last = "\"" + Printable(keys[next]) + "\"";
-    WriteAll(master, keys[next++]);
+    std::string typed;
+    for (const char c : keys[next++]) {
+      typed += c == kReturnKey ? decoder.KeyBytes(widgets::tkReturn) : std::string(1, c);
+    }
+    WriteAll(master, typed);
   }
   if (ended) PrintScreen(screen, "screen " + std::to_string(++shown) + " at the end");
   ::kill(child, SIGTERM);

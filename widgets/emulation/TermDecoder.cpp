@@ -666,6 +666,7 @@ void TTermDecoder::SelectGraphicRendition() {
 }
 
 std::string TTermDecoder::KeyBytes(TTermKey key) const {
+  if (key == tkReturn) return emulation_ != teVT52 && screen_->NewLineMode() ? "\r\n" : "\r";
   if (emulation_ == teVT52) {
     switch (key) {
       case tkUp:

@@ -94,7 +94,8 @@ enum TTermKey : uint8_t {
   tkF9,        ///< F9
   tkF10,       ///< F10
   tkF11,       ///< F11
-  tkF12        ///< F12
+  tkF12,       ///< F12
+  tkReturn     ///< Return: CR, and CR LF in new-line mode (LNM)
 };
 
 /// Decodes received bytes onto a screen and answers the line's requests; see the file's

@@ -713,6 +713,9 @@ TEST(TermDecoder, KeysSendWhatTheEmulationSends) {
       // means nothing to them.
       {teANSI, app + "\033[?2l", tkUp, "\033A"},
       {teANSI, "\033[?2l\033<", tkUp, "\033[A"},
+      {teANSI, "", tkReturn, "\r"},
+      {teVT100, "\033[20h", tkReturn, "\r\n"},  // new-line mode
+      {teANSI, "\033[20h\033[?2l", tkReturn, "\r"},
       // A reset ends the application mode.
       {teANSI, app + "\033c", tkUp, "\033[A"},
   };
