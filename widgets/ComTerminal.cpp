@@ -234,7 +234,9 @@ void TComTerminal::Clear() {
 
 void TComTerminal::SetEmulation(TTermEmulation value) {
   settings_.Emulation = value;
-  decoder_.SetEmulation(value);
+  decoder_.SetEmulation(value);  // back to the Columns() setting after DECCOLM
+  FitWidth();
+  viewport()->update();
 }
 
 void TComTerminal::SetColumns(int value) {

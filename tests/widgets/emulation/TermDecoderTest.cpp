@@ -806,7 +806,7 @@ TEST(TermScreen, ArbitraryBytesKeepTheScreenWhole) {
       if (next(50) == 0) decoder.SetEmulation(static_cast<TTermEmulation>(next(3)));
       decoder.Write(bytes);
       ASSERT_GE(screen.CursorColumn(), 0);
-      ASSERT_LT(screen.CursorColumn(), screen.Columns());
+      ASSERT_LT(screen.CursorColumn(), screen.LineColumns(screen.LineSize(screen.CursorRow())));
       ASSERT_GE(screen.CursorRow(), 0);
       ASSERT_LT(screen.CursorRow(), screen.Rows());
       ASSERT_LE(screen.HistoryCount(), 5);
