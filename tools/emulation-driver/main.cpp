@@ -14,10 +14,11 @@
 // HT and a backslash, and \R for the Return key as the emulation sends it in its modes now. The
 // line parameters reported are the slave's own termios settings.
 //
-// Each screen prints as its rows, each "S|text" where S is the row's size (. single, W double
-// width, T and B the halves of a double height); a row whose cells have attributes is followed
-// by "  |" and a character per cell: . plain, else a hexadecimal digit adding 1 bold,
-// 2 underline, 4 blink, 8 reverse.
+// Each screen prints as a heading with the keys typed before it, the screen's width and the
+// cursor (row and column, from 1), then its rows, each "S|text" where S is the row's size
+// (. single, W double width, T and B the halves of a double height); a row whose cells have
+// attributes is followed by "  |" and a character per cell: . plain, else a hexadecimal digit
+// adding 1 bold, 2 underline, 4 blink, 8 reverse.
 
 #include <poll.h>
 #include <pty.h>
