@@ -1,7 +1,8 @@
 // The terminal's decoder and screen model with any bytes, any screen size and any cuts.
 // Checked:
-//  - after every write the cursor is on the screen, the scroll region inside it, every line as
-//    wide as the screen, and the history no longer than its limit;
+//  - after every write the cursor is on the screen (within the half a double-width line
+//    holds), the scroll region inside it, every line as wide as the screen, and the history no
+//    longer than its limit;
 //  - how the bytes are cut into writes does not change the screen, the history, the modes or
 //    the replies;
 //  - every reply and every key's bytes start with ESC;
@@ -58,6 +59,7 @@ void CheckBounds(const TTermScreen& s) {
   FUZZ_CHECK(s.Columns() >= 1 && s.Columns() <= TTermScreen::kMaxColumns);
   FUZZ_CHECK(s.Rows() >= 1 && s.Rows() <= TTermScreen::kMaxRows);
   FUZZ_CHECK(s.CursorColumn() >= 0 && s.CursorColumn() < s.Columns());
+  FUZZ_CHECK(s.CursorColumn() < s.LineColumns(s.LineSize(s.CursorRow())));
   FUZZ_CHECK(s.CursorRow() >= 0 && s.CursorRow() < s.Rows());
   FUZZ_CHECK(s.ScrollTop() >= 0 && s.ScrollTop() <= s.ScrollBottom());
   FUZZ_CHECK(s.ScrollBottom() < s.Rows());

@@ -64,6 +64,7 @@ TComTerminal::TComTerminal(QWidget* parent)
       screen_(settings_.Columns, settings_.Rows, settings_.ScrollBack),
       decoder_(screen_, settings_.Emulation) {
   decoder_.OnReply = [this](TTermDecoder&, const std::string& bytes) { Reply(bytes); };
+  decoder_.OnLineSettings = [this](TTermDecoder&) { return LineSettings(); };
   decoder_.OnBell = [this](TTermDecoder&) {
     if (OnBell) {
       OnBell(*this);
@@ -72,7 +73,8 @@ TComTerminal::TComTerminal(QWidget* parent)
     }
   };
   setFocusPolicy(Qt::StrongFocus);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // A screen wider than the view is never cut: the scroll bar reaches the rest.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setAutoFillBackground(false);
@@ -171,6 +173,33 @@ void TComTerminal::Reply(const std::string& bytes) {
   }
 }
 
+TTermLineSettings TComTerminal::LineSettings() const {
+  TTermLineSettings line;
+  if (!port_) return line;
+  const serial::TBaudRate rate = port_->BaudRate();
+  line.BaudRate = static_cast<int>(rate == serial::brCustom ? port_->CustomBaudRate()
+                                                            : serial::BaudRateValue(rate));
+  line.DataBits = 5 + (port_->DataBits() - serial::dbFive);
+  switch (port_->Parity().Bits()) {
+    case serial::prNone:
+      line.Parity = tpNone;
+      break;
+    case serial::prOdd:
+      line.Parity = tpOdd;
+      break;
+    case serial::prEven:
+      line.Parity = tpEven;
+      break;
+    case serial::prMark:
+      line.Parity = tpMark;
+      break;
+    case serial::prSpace:
+      line.Parity = tpSpace;
+      break;
+  }
+  return line;
+}
+
 void TComTerminal::Write(std::string_view bytes) {
   Show(bytes);
 }
@@ -205,7 +234,9 @@ void TComTerminal::Clear() {
 
 void TComTerminal::SetEmulation(TTermEmulation value) {
   settings_.Emulation = value;
-  decoder_.SetEmulation(value);
+  decoder_.SetEmulation(value);  // back to the Columns() setting after DECCOLM
+  FitWidth();
+  viewport()->update();
 }
 
 void TComTerminal::SetColumns(int value) {
@@ -317,7 +348,25 @@ void TComTerminal::Measure() {
   cellHeight_ = std::max(1, metrics.height());
   ascent_ = metrics.ascent();
   updateGeometry();
+  FitWidth();
   viewport()->update();
+}
+
+void TComTerminal::FitWidth() {
+  if (shownColumns_ != screen_.Columns()) {
+    shownColumns_ = screen_.Columns();
+    updateGeometry();
+  }
+  QScrollBar* bar = horizontalScrollBar();
+  const int view = viewport()->width();
+  bar->setRange(0, std::max(0, cellWidth_ * screen_.Columns() - view));
+  bar->setPageStep(std::max(1, view));
+  bar->setSingleStep(cellWidth_);
+}
+
+void TComTerminal::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  FitWidth();
 }
 
 void TComTerminal::changeEvent(QEvent* event) {
@@ -327,7 +376,7 @@ void TComTerminal::changeEvent(QEvent* event) {
 
 QSize TComTerminal::sizeHint() const {
   const int frame = 2 * frameWidth();
-  return {cellWidth_ * settings_.Columns + frame + verticalScrollBar()->sizeHint().width(),
+  return {cellWidth_ * screen_.Columns() + frame + verticalScrollBar()->sizeHint().width(),
           cellHeight_ * settings_.Rows + frame};
 }
 
@@ -367,11 +416,28 @@ void TComTerminal::Follow() {
   bar->setPageStep(settings_.Rows);
   // The live view follows the screen; a view scrolled back stays on its text.
   bar->setValue(count - (offset > 0 ? std::min(offset + added, count) : 0));
+  FitWidth();
   viewport()->update();
 }
 
 void TComTerminal::scrollContentsBy(int, int) {
   viewport()->update();
+}
+
+void TComTerminal::DrawCharacter(QPainter& painter, const QRect& r, TTermLineSize size,
+                                 const QString& glyph) const {
+  if (size == lsSingle) {
+    painter.drawText(r.x(), r.y() + ascent_, glyph);
+    return;
+  }
+  // Twice as wide; on a double-height line twice as tall too, the row showing the top or the
+  // bottom half of it.
+  painter.save();
+  painter.setClipRect(r);
+  painter.translate(r.x(), r.y() - (size == lsDoubleBottom ? r.height() : 0));
+  painter.scale(2, size == lsDoubleWidth ? 1 : 2);
+  painter.drawText(0, ascent_, glyph);
+  painter.restore();
 }
 
 void TComTerminal::paintEvent(QPaintEvent*) {
@@ -389,14 +455,20 @@ void TComTerminal::paintEvent(QPaintEvent*) {
   QFont boldUnderline = bold;
   boldUnderline.setUnderline(true);
 
+  const int left = horizontalScrollBar()->value();
   const int top = TopLine();
   const int history = screen_.HistoryCount();
   const int last = history + screen_.Rows();
   for (int row = 0; row < settings_.Rows && top + row < last; ++row) {
     const int y = top + row;
     const TTermLine& line = TextLine(y);
-    const int width = std::max<int>(static_cast<int>(line.size()), settings_.Columns);
-    for (int x = 0; x < width; ++x) {
+    // A character of a double-size line takes two cells.
+    const int scale = line.Size == lsSingle ? 1 : 2;
+    const int step = cellWidth_ * scale;
+    const int width =
+        (std::max<int>(static_cast<int>(line.size()), screen_.Columns()) + scale - 1) / scale;
+    for (int x = std::max(0, left / step); x < width && x * step - left < viewport()->width();
+         ++x) {
       const TTermCell cell = x < static_cast<int>(line.size()) ? line[x] : TTermCell{};
       const TTermAttributes& a = cell.Attributes;
       QColor fore = Colour(a.Foreground, defaultFore);
@@ -411,16 +483,19 @@ void TComTerminal::paintEvent(QPaintEvent*) {
       // The cursor is a block in the cell's colours swapped while the terminal has the focus,
       // an outline while it does not.
       if (cursorHere && hasFocus()) std::swap(fore, back);
-      const QRect r(x * cellWidth_, row * cellHeight_, cellWidth_, cellHeight_);
+      const QRect r(x * step - left, row * cellHeight_, step, cellHeight_);
       if (back != defaultBack) painter.fillRect(r, back);
       if (cell.Char != U' ') {
         painter.setFont(a.Bold ? (a.Underline ? boldUnderline : bold)
                                : (a.Underline ? underline : plain));
         painter.setPen(fore);
-        painter.drawText(r.x(), r.y() + ascent_, QString::fromUcs4(&cell.Char, 1));
-      } else if (a.Underline) {
+        DrawCharacter(painter, r, line.Size, QString::fromUcs4(&cell.Char, 1));
+      } else if (a.Underline && line.Size != lsDoubleTop) {
+        // Under a double-height pair the line is the bottom half's, twice as far down.
+        const int under =
+            line.Size == lsDoubleBottom ? 2 * (ascent_ + 1) - cellHeight_ : ascent_ + 1;
         painter.setPen(fore);
-        painter.drawLine(r.left(), r.y() + ascent_ + 1, r.right(), r.y() + ascent_ + 1);
+        painter.drawLine(r.left(), r.y() + under, r.right(), r.y() + under);
       }
       if (cursorHere && !hasFocus()) {
         painter.setPen(defaultFore);
@@ -459,7 +534,7 @@ std::string TComTerminal::KeyToBytes(const QKeyEvent& event) const {
       return decoder_.KeyBytes(tkPageDown);
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      return "\r";
+      return decoder_.KeyBytes(tkReturn);
     // Most devices on a serial line take BS for a rub-out.
     case Qt::Key_Backspace:
       return "\b";
@@ -543,7 +618,7 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
         return;
       }
       SetScrollOffset(0);
-      if (bytes == "\r") {
+      if (bytes == "\r" || bytes == "\r\n") {
         SendText(bytes);  // Enter: the sending line end
       } else {
         Send(bytes);
@@ -559,9 +634,14 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
 
 QPoint TComTerminal::TextPosition(const QPoint& pixel) const {
   const int last = screen_.HistoryCount() + screen_.Rows() - 1;
-  const int x = std::clamp((pixel.x() + cellWidth_ / 2) / cellWidth_, 0, settings_.Columns);
   const int row = std::clamp(pixel.y() / cellHeight_, 0, settings_.Rows - 1);
-  return {x, std::min(TopLine() + row, last)};
+  const int y = std::min(TopLine() + row, last);
+  // On a double-size line each character takes two cells: positions are the line's characters.
+  const int scale = TextLine(y).Size == lsSingle ? 1 : 2;
+  const int step = cellWidth_ * scale;
+  const int x = std::clamp((pixel.x() + horizontalScrollBar()->value() + step / 2) / step, 0,
+                           (screen_.Columns() + scale - 1) / scale);
+  return {x, y};
 }
 
 bool TComTerminal::Selected(int x, int y) const {
@@ -601,7 +681,7 @@ QString TComTerminal::SelectedText() const {
 void TComTerminal::SelectAll() {
   selecting_ = false;
   selectionStart_ = {0, 0};
-  selectionEnd_ = {settings_.Columns, screen_.HistoryCount() + screen_.Rows() - 1};
+  selectionEnd_ = {screen_.Columns(), screen_.HistoryCount() + screen_.Rows() - 1};
   viewport()->update();
 }
 

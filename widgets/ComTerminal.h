@@ -3,12 +3,17 @@
 /// The terminal control: a screen of Columns() by Rows() character cells in a monospaced font,
 /// with a scroll-back above it that the scroll bar and the mouse wheel reach. Bound to a port,
 /// it shows what the port receives, decoded by the chosen emulation, and sends what is typed:
-/// text, Enter as the sending line end says, Backspace, Tab, Escape and control characters with
-/// Ctrl, and the arrows, Home, End, Insert, Delete, Page Up, Page Down and F1 to F12 as the
-/// emulation sends them. The emulation's answers to status and identification requests go to
-/// the port too. With local echo, what is sent is also shown.
+/// text, Enter as the sending line end says (sent as is: CR, or CR LF in the line's new-line
+/// mode), Backspace, Tab, Escape and control characters with Ctrl, and the arrows, Home, End,
+/// Insert, Delete, Page Up, Page Down and F1 to F12 as the emulation sends them. The emulation's
+/// answers to status and identification requests go to the port too. With local echo, what is sent
+/// is also shown.
 ///
-/// Bold, underline, reverse and the eight colours show; blinking text shows steady.
+/// Bold, underline, reverse and the eight colours show; blinking text shows steady. Double-width
+/// lines show each character twice as wide, double-height lines the top or bottom half of each
+/// character twice as tall. The line may switch the screen to 132 columns and back (DECCOLM);
+/// the Columns() setting stays, and a reset or another emulation returns to it. Whenever the
+/// view is narrower than the screen a horizontal scroll bar reaches the rest.
 ///
 /// A mouse drag selects text; Ctrl+Shift+C or Copy() puts it on the clipboard. Ctrl+Shift+V
 /// sends the clipboard's text.
@@ -19,18 +24,21 @@
 
 #include <QAbstractScrollArea>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "../platform/Export.h"
 #include "../serial/ComLink.h"
 #include "../serial/extras/IniDocument.h"
 #include "TermSettings.h"
 #include "emulation/TermDecoder.h"
 #include "emulation/TermScreen.h"
-#include "../platform/Export.h"
+
+class QPainter;
 
 namespace serial {
 class TCustomComPort;
@@ -65,7 +73,7 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   /// Also resets the terminal's modes; what the screen shows stays.
   void SetEmulation(TTermEmulation value);
   /// The screen's size in characters, whatever the widget's size; clamped to what a screen can
-  /// hold.
+  /// hold. The screen may be wider or narrower for a while after DECCOLM: Screen().Columns().
   int Columns() const { return settings_.Columns; }
   /// Sets the characters per line, 1 to TTermScreen::kMaxColumns.
   void SetColumns(int value);
@@ -167,7 +175,8 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   /// BEL from the line; with none assigned the application beeps.
   std::function<void(TComTerminal& sender)> OnBell;
 
-  /// The screen's size in cells of the font, with the frame and the scroll bar.
+  /// The screen's size in cells of the font, at the width the screen has now, with the frame
+  /// and the scroll bar.
   QSize sizeHint() const override;
 
  protected:
@@ -189,6 +198,8 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   bool event(QEvent* event) override;
   /// Repaints the view after the scroll bar moved.
   void scrollContentsBy(int dx, int dy) override;
+  /// Gives the horizontal scroll bar the screen's width beyond the view.
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void Bind();
@@ -199,13 +210,18 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   // What a key sends, or empty for a key that sends nothing.
   std::string KeyToBytes(const QKeyEvent& event) const;
   void Reply(const std::string& bytes);
+  TTermLineSettings LineSettings() const;  // the port's, for the parameter report
   void ApplyFont();
-  void Measure();  // the cell size from the font
-  void Follow();   // the scroll bar, the selection and the picture after the screen changed
+  void Measure();   // the cell size from the font
+  void Follow();    // the scroll bar, the selection and the picture after the screen changed
+  void FitWidth();  // the horizontal scroll bar and the size hint after the width changed
   QPoint TextPosition(const QPoint& pixel) const;  // into the text, clamped
   const TTermLine& TextLine(int y) const;          // y counted from the oldest history line
   int TopLine() const;                             // the text line at the view's top
   bool Selected(int x, int y) const;
+  // One character in the cell rectangle `r`, as the line's size shows it.
+  void DrawCharacter(QPainter& painter, const QRect& r, TTermLineSize size,
+                     const QString& glyph) const;
 
   serial::TCustomComPort* port_ = nullptr;
   serial::TComLink link_;
@@ -214,6 +230,7 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   TTermDecoder decoder_;
   bool crPending_ = false;    // a received CR made a new line; an LF right after it is its pair
   uint64_t historySeen_ = 0;  // the screen's HistoryAdded() when the view last followed it
+  int shownColumns_ = 0;      // the screen's width the size hint last gave
   int cellWidth_ = 8;
   int cellHeight_ = 16;
   int ascent_ = 12;

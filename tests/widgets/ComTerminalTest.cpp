@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QFontMetrics>
 #include <QImage>
+#include <QScrollBar>
 #include <QWheelEvent>
 #include <QtTest/QTest>
 #include <cctype>
@@ -181,6 +182,12 @@ TEST(ComTerminal, StatusRequestsAreAnsweredOnThePort) {
   rig.Receive("\033[6n");
   EXPECT_EQ(rig.Sent(), "\033[1;3R");
   EXPECT_EQ(rig.Row(0), "ab");
+  // The line parameters are the port's own: 1200 bit/s (code 64), 7 bits, odd parity.
+  rig.port.SetBaudRate(serial::br1200);
+  rig.port.SetDataBits(serial::dbSeven);
+  rig.port.Parity().SetBits(serial::prOdd);
+  rig.Receive("\033[x");
+  EXPECT_EQ(rig.Sent(), "\033[2;4;2;64;64;1;0x");
   // A closed port answers nothing, and asking does not fail.
   rig.port.Close();
   rig.terminal->Write("\033[6n");
@@ -224,6 +231,7 @@ TEST(ComTerminal, EchoAndLineEnds) {
       {"Enter as is", tlAsIs, tlAsIs, false, "", {}, "\r", {}, 0},
       {"Enter as CR LF", tlCRLF, tlAsIs, false, "", {}, "\r\n", {}, 0},
       {"Enter as LF", tlLF, tlAsIs, false, "", {}, "\n", {}, 0},
+      {"Enter in new-line mode", tlAsIs, tlAsIs, false, "", {"\033[20h"}, "\r\n", {}, 0},
       {"text as is", tlAsIs, tlAsIs, false, "a\r\nb\nc", {}, "a\r\nb\nc\r", {}, 0},
       {"text line ends as CR LF",
        tlCRLF,
@@ -476,6 +484,41 @@ TEST(ComTerminal, ThePictureShowsColoursReverseAndTheCursor) {
   // Unfocused, the cursor is an outline in the text colour around its cell.
   EXPECT_EQ(picture.pixelColor(origin.x() + 4 * w, origin.y() + h / 2),
             palette.color(QPalette::Text));
+}
+
+// 132 columns from the line: the view scrolls sideways to reach them, the setting stays, and a
+// reset returns to it. A double-width line draws each character on two cells.
+TEST(ComTerminal, AScreenWiderThanTheViewScrollsSideways) {
+  TerminalRig rig;
+  TComTerminal& terminal = *rig.terminal;
+  terminal.show();
+  const QFontMetrics metrics(terminal.font());
+  const int w = metrics.horizontalAdvance(QLatin1Char('M'));
+  const QSize narrow = terminal.sizeHint();
+  EXPECT_EQ(terminal.horizontalScrollBar()->maximum(), 0);
+
+  terminal.Write("\033[?3h");
+  EXPECT_EQ(terminal.Screen().Columns(), 132);
+  EXPECT_EQ(terminal.Columns(), 80);
+  EXPECT_EQ(terminal.sizeHint().width(), narrow.width() + 52 * w);
+  EXPECT_EQ(terminal.horizontalScrollBar()->maximum(), 132 * w - terminal.viewport()->width());
+  terminal.Write("\033c");
+  EXPECT_EQ(terminal.Screen().Columns(), 80);
+  EXPECT_EQ(terminal.sizeHint(), narrow);
+  EXPECT_EQ(terminal.horizontalScrollBar()->maximum(), 0);
+  // 80 columns in a font too large for the view are reached the same way.
+  terminal.SetFontSize(terminal.FontSize() * 2);
+  EXPECT_GT(terminal.horizontalScrollBar()->maximum(), 0);
+  terminal.SetFontSize(terminal.FontSize() / 2);
+
+  terminal.Write("\033#6\033[41m \033[0m");
+  const QImage picture = terminal.grab().toImage();
+  const QPoint origin = terminal.viewport()->geometry().topLeft();
+  const auto at = [&](int cell) {
+    return picture.pixelColor(origin.x() + cell * w + w / 2, origin.y() + metrics.height() / 2);
+  };
+  EXPECT_EQ(at(1), QColor(205, 0, 0));
+  EXPECT_EQ(at(3), terminal.palette().color(QPalette::Base));
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ bool IsIntermediate(uint8_t b) {
   return b >= 0x20 && b <= 0x2F;
 }
 
+// The VT100's speed steps; the code of each is eight times its place.
+constexpr std::array<int, 16> kSpeeds = {50,   75,   110,  134,  150,  200,  300,  600,
+                                         1200, 1800, 2000, 2400, 3600, 4800, 9600, 19200};
+
 // The 256-colour palette's first sixteen entries are the eight colours, twice.
 TTermColor PaletteColor(int index) {
   return index >= 0 && index < 16 ? static_cast<TTermColor>(tcBlack + index % 8) : tcDefault;
@@ -45,6 +49,10 @@ TTermDecoder::TTermDecoder(TTermScreen& screen, TTermEmulation emulation)
       ansiEmulation_(emulation == teVT52 ? teANSI : emulation) {}
 
 void TTermDecoder::SetEmulation(TTermEmulation value) {
+  // The width DECCOLM chose belongs to the program that asked for it, not to the terminal.
+  if (screen_->Columns() != screen_->SetupColumns()) {
+    screen_->SetSize(screen_->SetupColumns(), screen_->Rows());
+  }
   emulation_ = value;
   if (value != teVT52) ansiEmulation_ = value;
   cursorKeys_ = keypad_ = false;
@@ -69,6 +77,7 @@ void TTermDecoder::Begin(TState state) {
   state_ = state;
   length_ = 0;
   count_ = 0;
+  index_ = 0;
   params_[0] = 0;
   private_ = 0;
   intermediate_ = 0;
@@ -81,6 +90,25 @@ int TTermDecoder::Param(int index, int fallback) const {
 
 void TTermDecoder::Reply(const std::string& bytes) {
   if (OnReply) OnReply(*this, bytes);
+}
+
+int TTermDecoder::SpeedCode(int baudRate) {
+  if (baudRate > kSpeeds.back()) return 128;
+  int code = 0;
+  for (size_t i = 0; i < kSpeeds.size() && kSpeeds[i] <= baudRate; ++i) {
+    code = static_cast<int>(i) * 8;
+  }
+  return code;
+}
+
+void TTermDecoder::ReportParameters(int solicited) {
+  const TTermLineSettings line = OnLineSettings ? OnLineSettings(*this) : TTermLineSettings{};
+  // 1: no parity, 4: odd, 5: even; 1: 8 bits, 2: 7 bits; the clock multiplier 1, no flags.
+  const int parity = line.Parity == tpOdd ? 4 : (line.Parity == tpEven ? 5 : 1);
+  const int bits = line.DataBits >= 8 ? 1 : 2;
+  const std::string speed = std::to_string(SpeedCode(line.BaudRate));
+  Reply("\x1b[" + std::to_string(solicited) + ";" + std::to_string(parity) + ";" +
+        std::to_string(bits) + ";" + speed + ";" + speed + ";1;0x");
 }
 
 void TTermDecoder::Byte(uint8_t b) {
@@ -225,11 +253,28 @@ void TTermDecoder::EscapeDispatch(uint8_t final) {
     return;
   }
   if (intermediate_ == '#') {
-    // The alignment pattern: the whole screen in E, the margins and the cursor at home.
-    if (final == '8') {
-      screen_->FillWith(U'E');
-      screen_->SetScrollRegion(0, screen_->Rows() - 1);
-      screen_->SetOriginMode(false);
+    switch (final) {
+      case '3':
+        screen_->SetLineSize(lsDoubleTop);
+        break;
+      case '4':
+        screen_->SetLineSize(lsDoubleBottom);
+        break;
+      case '5':
+        screen_->SetLineSize(lsSingle);
+        break;
+      case '6':
+        screen_->SetLineSize(lsDoubleWidth);
+        break;
+      case '8':
+        // The alignment pattern: the whole screen in plain E, the margins and the cursor at
+        // home.
+        screen_->FillWith(U'E');
+        screen_->SetScrollRegion(0, screen_->Rows() - 1);
+        screen_->MoveTo(0, 0);
+        break;
+      default:
+        break;
     }
     return;
   }
@@ -334,8 +379,13 @@ void TTermDecoder::CsiByte(uint8_t b) {
       return;
     }
     if (count_ == 0) count_ = 1;
-    int& p = params_[count_ - 1];
-    p = std::min(p * 10 + (b - '0'), kMaxParameterValue);
+    if (index_ < kMaxParameters) {
+      int& p = params_[index_];
+      // A leading zero changes nothing, and any number of them is one parameter: only the
+      // value is bounded, not the bytes that spell it.
+      if (p == 0 && b == '0') --length_;
+      p = std::min(p * 10 + (b - '0'), kMaxParameterValue);
+    }
     return;
   }
   if (b == ';') {
@@ -344,11 +394,12 @@ void TTermDecoder::CsiByte(uint8_t b) {
       return;
     }
     if (count_ == 0) count_ = 1;
-    if (count_ == kMaxParameters) {
-      state_ = dsCsiIgnore;
-      return;
+    // Past the parameters kept the rest are read and ignored.
+    index_ = std::min(index_ + 1, kMaxParameters);
+    if (index_ < kMaxParameters) {
+      params_[index_] = 0;
+      count_ = index_ + 1;
     }
-    params_[count_++] = 0;
     return;
   }
   if (b == '<' || b == '=' || b == '>' || b == '?') {
@@ -476,6 +527,11 @@ void TTermDecoder::CsiDispatch(uint8_t final) {
     case 'c':
       if (Raw(0) == 0) Reply(kIdentifyANSI);
       break;
+    case 'x':
+      // DECREQTPARM: 0 asks for reports unsolicited too (2 in the answer), 1 only when asked
+      // (3); either way this terminal answers this request alone.
+      if (Raw(0) <= 1) ReportParameters(Raw(0) + 2);
+      break;
     case 'g':
       if (Raw(0) == 0) {
         s.ClearTabStop();
@@ -503,6 +559,9 @@ void TTermDecoder::PrivateMode(int mode, bool set) {
         ansiEmulation_ = emulation_;
         emulation_ = teVT52;
       }
+      break;
+    case 3:
+      s.SwitchColumns(set ? 132 : 80);
       break;
     case 5:
       s.SetReverseScreen(set);
@@ -607,6 +666,7 @@ void TTermDecoder::SelectGraphicRendition() {
 }
 
 std::string TTermDecoder::KeyBytes(TTermKey key) const {
+  if (key == tkReturn) return emulation_ != teVT52 && screen_->NewLineMode() ? "\r\n" : "\r";
   if (emulation_ == teVT52) {
     switch (key) {
       case tkUp:

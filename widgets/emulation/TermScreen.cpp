@@ -58,12 +58,14 @@ void AppendUtf8(std::string& out, char32_t ch) {
 
 TTermScreen::TTermScreen(int columns, int rows, int historyLimit)
     : columns_(Clamp(columns, 1, kMaxColumns)),
+      setupColumns_(columns_),
       rows_(Clamp(rows, 1, kMaxRows)),
       historyLimit_(Clamp(historyLimit, 0, kMaxHistory)) {
   Reset();
 }
 
 void TTermScreen::Reset() {
+  columns_ = setupColumns_;
   pen_ = {};
   lines_.assign(static_cast<size_t>(rows_), BlankLine());
   history_.clear();
@@ -84,6 +86,7 @@ void TTermScreen::Reset() {
 void TTermScreen::SetSize(int columns, int rows) {
   columns = Clamp(columns, 1, kMaxColumns);
   rows = Clamp(rows, 1, kMaxRows);
+  setupColumns_ = columns;
   if (columns == columns_ && rows == rows_) return;
   const int surplus = row_ - (rows - 1);
   for (int i = 0; i < surplus; ++i) PushHistory(lines_[static_cast<size_t>(i)]);
@@ -95,14 +98,29 @@ void TTermScreen::SetSize(int columns, int rows) {
   rows_ = rows;
   lines_.resize(static_cast<size_t>(rows_), TTermLine(static_cast<size_t>(columns_)));
   for (TTermLine& line : lines_) line.resize(static_cast<size_t>(columns_));
-  column_ = std::min(column_, columns_ - 1);
   row_ = std::min(row_, rows_ - 1);
+  column_ = std::min(column_, columns_ - 1);
+  FitCursor();
   wrapPending_ = false;
   top_ = 0;
   bottom_ = rows_ - 1;
   saved_.Column = std::min(saved_.Column, columns_ - 1);
   saved_.Row = std::min(saved_.Row, rows_ - 1);
   ResetTabStops();
+}
+
+void TTermScreen::SwitchColumns(int columns) {
+  columns_ = Clamp(columns, 1, kMaxColumns);
+  lines_.assign(static_cast<size_t>(rows_), BlankLine());
+  // The stops of the columns the screen had stay, wider or narrower, as a terminal keeps them
+  // for its widest screen.
+  for (size_t c = tabStops_.size(); c < static_cast<size_t>(columns_); ++c) {
+    tabStops_.push_back(c > 0 && c % kTabWidth == 0);
+  }
+  top_ = 0;
+  bottom_ = rows_ - 1;
+  saved_.Column = std::min(saved_.Column, columns_ - 1);
+  MoveTo(0, 0);
 }
 
 void TTermScreen::SetHistoryLimit(int lines) {
@@ -128,6 +146,10 @@ std::string TTermScreen::LineToText(const TTermLine& line) {
   std::string text;
   for (size_t i = 0; i < end; ++i) AppendUtf8(text, line[i].Char);
   return text;
+}
+
+int TTermScreen::LineColumns(TTermLineSize size) const {
+  return size == lsSingle ? columns_ : std::max(1, columns_ / 2);
 }
 
 std::string TTermScreen::LineText(int row) const {
@@ -205,6 +227,7 @@ void TTermScreen::ScrollRegionUp(int top, int bottom, int count) {
   const auto first = lines_.begin() + top;
   std::rotate(first, first + count, lines_.begin() + bottom + 1);
   for (int r = bottom - count + 1; r <= bottom; ++r) lines_[static_cast<size_t>(r)] = BlankLine();
+  FitCursor();
 }
 
 void TTermScreen::ScrollRegionDown(int top, int bottom, int count) {
@@ -214,6 +237,7 @@ void TTermScreen::ScrollRegionDown(int top, int bottom, int count) {
   const auto last = lines_.begin() + bottom + 1;
   std::rotate(first, last - count, last);
   for (int r = top; r < top + count; ++r) lines_[static_cast<size_t>(r)] = BlankLine();
+  FitCursor();
 }
 
 void TTermScreen::Put(char32_t ch) {
@@ -223,11 +247,12 @@ void TTermScreen::Put(char32_t ch) {
   }
   wrapPending_ = false;
   TTermLine& line = lines_[static_cast<size_t>(row_)];
+  const int last = LastColumn();
   if (insertMode_) {
-    std::rotate(line.begin() + column_, line.end() - 1, line.end());
+    std::rotate(line.begin() + column_, line.begin() + last, line.begin() + last + 1);
   }
   line[static_cast<size_t>(column_)] = TTermCell{Translate(ch), pen_};
-  if (column_ == columns_ - 1) {
+  if (column_ == last) {
     wrapPending_ = autoWrap_;
   } else {
     ++column_;
@@ -251,6 +276,7 @@ void TTermScreen::Index() {
   } else if (row_ < rows_ - 1) {
     ++row_;
   }
+  FitCursor();
 }
 
 void TTermScreen::ReverseIndex() {
@@ -260,6 +286,7 @@ void TTermScreen::ReverseIndex() {
   } else if (row_ > 0) {
     --row_;
   }
+  FitCursor();
 }
 
 void TTermScreen::NextLine() {
@@ -274,10 +301,11 @@ void TTermScreen::Backspace() {
 
 void TTermScreen::Tab(int count) {
   wrapPending_ = false;
-  for (int i = Count(count); i > 0 && column_ < columns_ - 1; --i) {
+  const int last = LastColumn();
+  for (int i = Count(count); i > 0 && column_ < last; --i) {
     do {
       ++column_;
-    } while (column_ < columns_ - 1 && !tabStops_[static_cast<size_t>(column_)]);
+    } while (column_ < last && !tabStops_[static_cast<size_t>(column_)]);
   }
 }
 
@@ -294,17 +322,19 @@ void TTermScreen::CursorUp(int count) {
   wrapPending_ = false;
   const int limit = row_ >= top_ ? top_ : 0;
   row_ = std::max(row_ - Count(count), limit);
+  FitCursor();
 }
 
 void TTermScreen::CursorDown(int count) {
   wrapPending_ = false;
   const int limit = row_ <= bottom_ ? bottom_ : rows_ - 1;
   row_ = std::min(row_ + Count(count), limit);
+  FitCursor();
 }
 
 void TTermScreen::CursorForward(int count) {
   wrapPending_ = false;
-  column_ = std::min(column_ + Count(count), columns_ - 1);
+  column_ = std::min(column_ + Count(count), LastColumn());
 }
 
 void TTermScreen::CursorBack(int count) {
@@ -319,24 +349,29 @@ void TTermScreen::MoveTo(int column, int row) {
 
 void TTermScreen::MoveToColumn(int column) {
   wrapPending_ = false;
-  column_ = Clamp(column, 0, columns_ - 1);
+  column_ = Clamp(column, 0, LastColumn());
 }
 
 void TTermScreen::MoveToRow(int row) {
   wrapPending_ = false;
   const int origin = MinRow();
   row_ = Clamp(origin + Clamp(row, 0, kMaxRows), origin, MaxRow());
+  FitCursor();
 }
 
 void TTermScreen::EraseInDisplay(int mode) {
   wrapPending_ = false;
   switch (mode) {
+    // Lines erased whole become single size again; the cursor's line keeps its size unless
+    // all of it goes.
     case 0:
-      EraseInLine(0);
+      EraseInLine(column_ == 0 ? 2 : 0);
+      if (column_ == 0) lines_[static_cast<size_t>(row_)].Size = lsSingle;
       for (int r = row_ + 1; r < rows_; ++r) lines_[static_cast<size_t>(r)] = BlankLine();
       break;
     case 1:
-      EraseInLine(1);
+      EraseInLine(column_ == LastColumn() ? 2 : 1);
+      if (column_ == LastColumn()) lines_[static_cast<size_t>(row_)].Size = lsSingle;
       for (int r = 0; r < row_; ++r) lines_[static_cast<size_t>(r)] = BlankLine();
       break;
     case 2:
@@ -372,7 +407,7 @@ void TTermScreen::EraseInLine(int mode) {
 void TTermScreen::EraseChars(int count) {
   wrapPending_ = false;
   TTermLine& line = lines_[static_cast<size_t>(row_)];
-  const int n = std::min(std::max(Count(count), 1), columns_ - column_);
+  const int n = std::min(std::max(Count(count), 1), LastColumn() + 1 - column_);
   std::fill(line.begin() + column_, line.begin() + column_ + n, Blank());
 }
 
@@ -397,17 +432,19 @@ void TTermScreen::DeleteLines(int count) {
 void TTermScreen::InsertChars(int count) {
   wrapPending_ = false;
   TTermLine& line = lines_[static_cast<size_t>(row_)];
-  const int n = std::min(Count(count), columns_ - column_);
-  std::rotate(line.begin() + column_, line.end() - n, line.end());
+  const auto end = line.begin() + LastColumn() + 1;
+  const int n = std::min(Count(count), LastColumn() + 1 - column_);
+  std::rotate(line.begin() + column_, end - n, end);
   std::fill(line.begin() + column_, line.begin() + column_ + n, Blank());
 }
 
 void TTermScreen::DeleteChars(int count) {
   wrapPending_ = false;
   TTermLine& line = lines_[static_cast<size_t>(row_)];
-  const int n = std::min(Count(count), columns_ - column_);
-  std::rotate(line.begin() + column_, line.begin() + column_ + n, line.end());
-  std::fill(line.end() - n, line.end(), Blank());
+  const auto end = line.begin() + LastColumn() + 1;
+  const int n = std::min(Count(count), LastColumn() + 1 - column_);
+  std::rotate(line.begin() + column_, line.begin() + column_ + n, end);
+  std::fill(end - n, end, Blank());
 }
 
 void TTermScreen::ScrollUp(int count) {
@@ -428,7 +465,20 @@ void TTermScreen::SetScrollRegion(int top, int bottom) {
 }
 
 void TTermScreen::FillWith(char32_t ch) {
-  for (TTermLine& line : lines_) std::fill(line.begin(), line.end(), TTermCell{ch, {}});
+  for (TTermLine& line : lines_) {
+    std::fill(line.begin(), line.end(), TTermCell{ch, {}});
+    line.Size = lsSingle;
+  }
+}
+
+void TTermScreen::SetLineSize(TTermLineSize size) {
+  TTermLine& line = lines_[static_cast<size_t>(row_)];
+  line.Size = size;
+  if (size != lsSingle) {
+    std::fill(line.begin() + LineColumns(size), line.end(), TTermCell{});
+    if (column_ > LastColumn()) wrapPending_ = false;
+    FitCursor();
+  }
 }
 
 void TTermScreen::SetTabStop() {
@@ -457,9 +507,9 @@ void TTermScreen::RestoreCursor() {
   charsets_[0] = s.Charsets[0];
   charsets_[1] = s.Charsets[1];
   // The screen may have shrunk, or the region moved, since the cursor was saved.
-  column_ = Clamp(s.Column, 0, columns_ - 1);
   row_ = Clamp(s.Row, MinRow(), MaxRow());
-  wrapPending_ = s.WrapPending && autoWrap_ && column_ == columns_ - 1;
+  column_ = Clamp(s.Column, 0, LastColumn());
+  wrapPending_ = s.WrapPending && autoWrap_ && column_ == LastColumn();
 }
 
 }  // namespace widgets

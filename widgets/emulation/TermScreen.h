@@ -9,6 +9,7 @@
 /// and the oldest history line goes once the limit is reached. Every count and position given
 /// to it is clamped, never refused.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -36,10 +37,10 @@ enum TTermColor : uint8_t {
 
 /// How a character shows.
 struct VALTREX_API TTermAttributes {
-  bool Bold = false;       ///< bold, or bright where the view has no bold face
-  bool Underline = false;  ///< underlined
-  bool Blink = false;      ///< blinking; the control shows it steady
-  bool Reverse = false;    ///< foreground and background swapped
+  bool Bold = false;                  ///< bold, or bright where the view has no bold face
+  bool Underline = false;             ///< underlined
+  bool Blink = false;                 ///< blinking; the control shows it steady
+  bool Reverse = false;               ///< foreground and background swapped
   TTermColor Foreground = tcDefault;  ///< the character's colour
   TTermColor Background = tcDefault;  ///< the cell's colour
 
@@ -56,8 +57,25 @@ struct VALTREX_API TTermCell {
   friend bool operator==(const TTermCell&, const TTermCell&) = default;
 };
 
-/// A line of cells, from the first column.
-using TTermLine = std::vector<TTermCell>;
+/// How a line shows its characters: each of them twice as wide on a double-width line, and on
+/// the two lines of a double-height pair the top or the bottom half of each character twice as
+/// tall (the pair is two lines, each keeping its own characters).
+enum TTermLineSize : uint8_t {
+  lsSingle,       ///< as the cells are (DECSWL)
+  lsDoubleWidth,  ///< twice as wide (DECDWL)
+  lsDoubleTop,    ///< twice as wide, the top half twice as tall (DECDHL top)
+  lsDoubleBottom  ///< twice as wide, the bottom half twice as tall (DECDHL bottom)
+};
+
+/// A line of cells, from the first column, and its size. The size belongs to the line and moves
+/// with it when the screen scrolls, into the history too.
+struct TTermLine : std::vector<TTermCell> {
+  using std::vector<TTermCell>::vector;
+  TTermLineSize Size = lsSingle;  ///< how the line shows its characters
+
+  /// Whether both hold the same cells shown at the same size.
+  friend bool operator==(const TTermLine&, const TTermLine&) = default;
+};
 
 /// What a character set makes of the printable bytes: the line-drawing sets replace the lower
 /// case letters and a few marks with drawing and symbol characters; the UK set has a pound sign
@@ -71,12 +89,12 @@ enum TTermCharset : uint8_t {
 
 /// What ESC 7 / CSI s keep and ESC 8 / CSI u give back.
 struct VALTREX_API TTermSavedCursor {
-  int Column = 0;               ///< the cursor's column
-  int Row = 0;                  ///< the cursor's row, from the top of the screen
-  TTermAttributes Attributes;   ///< the pen
-  bool OriginMode = false;      ///< whether origin mode was on
-  bool WrapPending = false;     ///< whether the next character was to start a new line
-  int Shift = 0;  ///< 0 prints with G0, 1 with G1
+  int Column = 0;              ///< the cursor's column
+  int Row = 0;                 ///< the cursor's row, from the top of the screen
+  TTermAttributes Attributes;  ///< the pen
+  bool OriginMode = false;     ///< whether origin mode was on
+  bool WrapPending = false;    ///< whether the next character was to start a new line
+  int Shift = 0;               ///< 0 prints with G0, 1 with G1
   TTermCharset Charsets[2] = {tsASCII, tsASCII};  ///< what G0 and G1 held
 };
 
@@ -101,8 +119,15 @@ class VALTREX_API TTermScreen {
   int Rows() const { return rows_; }
   /// Keeps what is on the screen from its top left corner; when rows go, lines above the
   /// cursor go to the history first so that the cursor's line stays in sight. The scroll region
-  /// becomes the whole screen and the tab stops their defaults.
+  /// becomes the whole screen and the tab stops their defaults. The width set here is the one
+  /// Reset returns to after SwitchColumns.
   void SetSize(int columns, int rows);
+  /// The width SetSize last set (or the constructor): the one a reset returns to.
+  int SetupColumns() const { return setupColumns_; }
+  /// DECCOLM: the screen `columns` wide (clamped), cleared, the scroll region the whole screen
+  /// and the cursor home, as a terminal switching between 80 and 132 columns does. The tab
+  /// stops stay; columns the screen never had get the default ones. SetupColumns() stays.
+  void SwitchColumns(int columns);
   /// The most lines the history keeps.
   int HistoryLimit() const { return historyLimit_; }
   /// Sets the limit, 0 to kMaxHistory; a lower one drops the oldest lines at once.
@@ -128,6 +153,11 @@ class VALTREX_API TTermScreen {
   const TTermLine& Line(int row) const;
   /// A line's characters in UTF-8 without trailing blanks.
   std::string LineText(int row) const;
+  /// How a screen line shows; a row outside raises std::out_of_range.
+  TTermLineSize LineSize(int row) const { return Line(row).Size; }
+  /// The columns a line of this screen can hold: all of them on a single-size line, half of
+  /// them (at least one) on a double-width or double-height line.
+  int LineColumns(TTermLineSize size) const;
   /// A history line's characters in UTF-8 without trailing blanks.
   std::string HistoryText(int index) const;
   /// Any line's characters in UTF-8 without trailing blanks.
@@ -224,7 +254,8 @@ class VALTREX_API TTermScreen {
 
   /// @name Cursor movement
   /// Up and down stop at the scroll region's margins when the cursor is inside it, at the
-  /// screen's edges otherwise.
+  /// screen's edges otherwise. On a double-width line the cursor stays within the columns the
+  /// line holds, and it comes back within them when it moves onto one.
   ///@{
 
   /// `count` lines up.
@@ -269,7 +300,13 @@ class VALTREX_API TTermScreen {
   /// Zero-based, inclusive; a region of fewer than two lines is refused and changes nothing.
   /// A region set homes the cursor.
   void SetScrollRegion(int top, int bottom);
-  void FillWith(char32_t ch);  ///< every cell, for the alignment pattern
+  /// Every cell `ch` without attributes and every line single size, for the alignment
+  /// pattern.
+  void FillWith(char32_t ch);
+  /// DECDWL, DECDHL, DECSWL: the cursor's line shown at `size`. A line made double width loses
+  /// the characters of its right half, as it has no room for them, and the cursor stays
+  /// within the columns the line can hold.
+  void SetLineSize(TTermLineSize size);
   ///@}
 
   /// @name Tab stops
@@ -292,8 +329,8 @@ class VALTREX_API TTermScreen {
   void RestoreCursor();
   ///@}
 
-  /// The screen of a terminal just switched on, with its size and history limit kept and the
-  /// history emptied.
+  /// The screen of a terminal just switched on, with its rows, set-up width and history limit
+  /// kept and the history emptied.
   void Reset();
 
  private:
@@ -306,8 +343,13 @@ class VALTREX_API TTermScreen {
   void TrimHistory();
   int MinRow() const { return originMode_ ? top_ : 0; }
   int MaxRow() const { return originMode_ ? bottom_ : rows_ - 1; }
+  // The last column the cursor's line can hold.
+  int LastColumn() const { return LineColumns(lines_[static_cast<size_t>(row_)].Size) - 1; }
+  // The cursor back within its line after the line under it changed or it moved to another.
+  void FitCursor() { column_ = std::min(column_, LastColumn()); }
 
   int columns_;
+  int setupColumns_;
   int rows_;
   int historyLimit_;
   std::vector<TTermLine> lines_;

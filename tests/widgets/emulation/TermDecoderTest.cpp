@@ -41,16 +41,29 @@ std::string Attributes(const TTermAttributes& a) {
 }
 
 // Everything the decoder and the screen hold that a later byte could depend on or a view
+// A line size as a letter: . single, W double width, T and B the halves of a double height.
+char SizeLetter(TTermLineSize size) {
+  return ".WTB"[size];
+}
+
+std::string Sizes(const TTermScreen& s) {
+  std::string out;
+  for (int r = 0; r < s.Rows(); ++r) out += SizeLetter(s.LineSize(r));
+  return out;
+}
+
 // could show, as text so that a difference reads in the failure.
 std::string Dump(const TRig& rig) {
   const TTermScreen& s = rig.screen;
-  std::string out;
+  std::string out = "columns " + std::to_string(s.Columns()) + "\n";
   for (int r = 0; r < s.Rows(); ++r) {
-    out += s.LineText(r) + "|";
+    out += SizeLetter(s.LineSize(r)) + s.LineText(r) + "|";
     for (int c = 0; c < s.Columns(); ++c) out += Attributes(s.Cell(c, r).Attributes) + " ";
     out += "\n";
   }
-  for (int i = 0; i < s.HistoryCount(); ++i) out += "history " + s.HistoryText(i) + "\n";
+  for (int i = 0; i < s.HistoryCount(); ++i) {
+    out += "history " + std::string(1, SizeLetter(s.HistoryLine(i).Size)) + s.HistoryText(i) + "\n";
+  }
   out += "cursor " + std::to_string(s.CursorColumn()) + "," + std::to_string(s.CursorRow()) +
          (s.WrapPending() ? " wrap" : "") + " pen " + Attributes(s.Attributes()) + " region " +
          std::to_string(s.ScrollTop()) + "-" + std::to_string(s.ScrollBottom()) + " modes " +
@@ -94,6 +107,7 @@ struct TScreenCase {
   int Row;
   std::vector<std::string> History = {};  // oldest first
   TTermEmulation Emulation = teANSI;
+  std::string Sizes = "....";  // each row's size, as SizeLetter
 };
 
 void CheckScreens(const std::vector<TScreenCase>& cases) {
@@ -111,6 +125,7 @@ void CheckScreens(const std::vector<TScreenCase>& cases) {
     for (int i = 0; i < rig.screen.HistoryCount(); ++i)
       history.push_back(rig.screen.HistoryText(i));
     EXPECT_EQ(history, c.History);
+    EXPECT_EQ(Sizes(rig.screen), c.Sizes);
     ExpectCutsAgree(c.Emulation, c.Input, c.Name);
   }
 }
@@ -179,6 +194,11 @@ TEST(TermDecoder, CursorMovement) {
       {"CNL", "ab\033[2EX", {"ab", "", "X"}, 1, 2},
       {"CPL", "\033[3;5H\033[2FX", {"X"}, 1, 0},
       {"a huge count saturates", "\033[99999999999CX", {"         X"}, 9, 0},
+      {"leading zeros of any length",
+       "\033[" + std::string(300, '0') + "2;0005HX",
+       {"", "    X"},
+       5,
+       1},
   });
 }
 
@@ -186,6 +206,11 @@ TEST(TermDecoder, EraseInLineAndDisplay) {
   const std::string e = "\033#8";  // fills the screen with E and homes
   CheckScreens({
       {"alignment pattern", e, {"EEEEEEEEEE", "EEEEEEEEEE", "EEEEEEEEEE", "EEEEEEEEEE"}, 0, 0},
+      {"the alignment pattern resets the margins and keeps origin mode",
+       "\033[?6h" + e + "\033[2;3r\033[9;1HX",
+       {"EEEEEEEEEE", "EEEEEEEEEE", "XEEEEEEEEE", "EEEEEEEEEE"},
+       1,
+       2},
       {"EL to the end",
        e + "\033[2;4H\033[K",
        {"EEEEEEEEEE", "EEE", "EEEEEEEEEE", "EEEEEEEEEE"},
@@ -356,7 +381,7 @@ TEST(TermDecoder, MalformedAndUnknownSequencesAreDropped) {
       {"unknown CSI final", "a\033[5yb", {"ab"}, 2, 0},
       {"unknown ESC", "a\033Qb", {"ab"}, 2, 0},
       {"sixteen parameters are read", "a\033[" + ones16 + "Cb", {"a   b"}, 5, 0},
-      {"seventeen are too many", "a\033[" + ones16 + ";1Cb", {"ab"}, 2, 0},
+      {"past sixteen the rest are ignored", "a\033[" + ones16 + ";7;8;9Cb", {"a   b"}, 5, 0},
       {"sub-parameters", "a\033[4:3Cb", {"ab"}, 2, 0},
       {"a marker not leading", "a\033[1?Cb", {"ab"}, 2, 0},
       {"digits after an intermediate", "a\033[ 1Cb", {"ab"}, 2, 0},
@@ -386,6 +411,136 @@ TEST(TermDecoder, MalformedAndUnknownSequencesAreDropped) {
        0},
       {"a string past the limit", "\033]" + std::string(255, 'x') + "ab\a", {"ab"}, 2, 0},
   });
+}
+
+TEST(TermDecoder, DoubleSizeLines) {
+  const std::string dwl = "\033#6";
+  CheckScreens({
+      {"a double-width line holds half the columns",
+       dwl + "0123456789",
+       {"01234", "56789"},
+       5,
+       1,
+       {},
+       teANSI,
+       "W..."},
+      {"made double width, the line loses its right half and the cursor comes in",
+       "0123456789\033[1;8H" + dwl + "X",
+       {"0123X"},
+       4,
+       0,
+       {},
+       teVT100,
+       "W..."},
+      {"CUP and CUF stop at its last column",
+       dwl + "\033[1;9HA\033[9CB",
+       {"    B"},
+       4,
+       0,
+       {},
+       teANSI,
+       "W..."},
+      {"moving onto it brings the cursor in",
+       "\033[2H" + dwl + "\033[1;9H\033[BX",
+       {"", "    X"},
+       4,
+       1,
+       {},
+       teANSI,
+       ".W.."},
+      {"HT stops at its last column", dwl + "\tX", {"    X"}, 4, 0, {}, teANSI, "W..."},
+      {"ICH and DCH stay within its half",
+       dwl + "abcde\033[1G\033[@\033[2;1H" + dwl + "abcde\033[1G\033[P",
+       {" abcd", "bcde"},
+       0,
+       1,
+       {},
+       teANSI,
+       "WW.."},
+      {"double height top and bottom, and single again",
+       "\033#3a\r\n\033#4a\r\n" + dwl + "\033#5b",
+       {"a", "a", "b"},
+       1,
+       2,
+       {},
+       teANSI,
+       "TB.."},
+      {"the size moves with its line, into the history too",
+       dwl + "a\r\n\033#3b\033[2S",
+       {"", "", "", ""},
+       1,
+       1,
+       {"a", "b"},
+       teANSI,
+       "...."},
+      {"scrolled down, it moves the other way",
+       dwl + "a\033[T",
+       {"", "a"},
+       1,
+       0,
+       {},
+       teANSI,
+       ".W.."},
+      {"erasing in the line keeps its size", dwl + "ab\033[2K", {}, 2, 0, {}, teANSI, "W..."},
+      {"lines erased whole by ED become single",
+       dwl + "\033[2H" + dwl + "\033[3H" + dwl + "\033[2;2H\033[1J\033[3;2H\033[J",
+       {},
+       1,
+       2,
+       {},
+       teANSI,
+       ".WW."},
+      {"the alignment pattern makes every line single",
+       dwl + "\033#8",
+       {"EEEEEEEEEE", "EEEEEEEEEE", "EEEEEEEEEE", "EEEEEEEEEE"},
+       0,
+       0},
+  });
+}
+
+// DECCOLM: the width a program asks for lasts until a reset or another emulation.
+TEST(TermDecoder, ColumnMode) {
+  CheckScreens({{"DECCOLM clears, homes and resets the margins",
+                 "ab\033[2;3r\033[3;2H\033[?3h\033[4;200HX\033[1;1H\nY",
+                 {"", "Y", "", std::string(131, ' ') + "X"},
+                 1,
+                 1}});
+  TRig rig(teANSI);
+  rig.decoder.Write("\033[3g\033[?3h");
+  EXPECT_EQ(rig.screen.Columns(), 132);
+  EXPECT_EQ(rig.screen.SetupColumns(), kColumns);
+  EXPECT_FALSE(rig.screen.IsTabStop(8));  // cleared before, kept
+  EXPECT_TRUE(rig.screen.IsTabStop(16));  // a column the screen never had: the default
+  rig.decoder.Write("\033[?3l");
+  EXPECT_EQ(rig.screen.Columns(), 80);
+  rig.decoder.Write("\033c");
+  EXPECT_EQ(rig.screen.Columns(), kColumns);
+  rig.decoder.Write("\033[?3hkept");
+  rig.decoder.SetEmulation(teVT100);
+  EXPECT_EQ(rig.screen.Columns(), kColumns);
+  EXPECT_EQ(rig.screen.LineText(0), "kept");
+}
+
+// DECREQTPARM reports the line as the VT100 codes it.
+TEST(TermDecoder, ParameterReportGivesTheLinesSettings) {
+  struct TCase {
+    TTermLineSettings Line;
+    std::string Reply;
+  };
+  const std::vector<TCase> cases = {
+      {{50, 7, tpOdd}, "\033[3;4;2;0;0;1;0x"},
+      {{134, 8, tpEven}, "\033[3;5;1;24;24;1;0x"},
+      {{14400, 8, tpMark}, "\033[3;1;1;112;112;1;0x"},  // between steps: the lower
+      {{19200, 6, tpSpace}, "\033[3;1;2;120;120;1;0x"},
+      {{19201, 8, tpNone}, "\033[3;1;1;128;128;1;0x"},
+      {{10, 8, tpNone}, "\033[3;1;1;0;0;1;0x"},
+  };
+  for (const TCase& c : cases) {
+    TRig rig(teVT100);
+    rig.decoder.OnLineSettings = [&](TTermDecoder&) { return c.Line; };
+    rig.decoder.Write("\033[1x");
+    EXPECT_EQ(rig.replies, c.Reply) << c.Line.BaudRate;
+  }
 }
 
 struct TAttributeCase {
@@ -433,7 +588,14 @@ TEST(TermDecoder, GraphicRendition) {
       {"cells keep the pen they were written with", "A\033[1mB", 0, 0, {}},
       {"erasing takes the pen's background", "\033[44;1m\033[2J", 5, 2, Colours(tcDefault, tcBlue)},
       {"inserted blanks too", "ab\033[41m\033[1G\033[@", 0, 0, Colours(tcDefault, tcRed)},
-      {"a dropped SGR changes nothing", "\033[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1mX", 0, 0, {}},
+      {"past sixteen parameters the rest are ignored", "\033[4;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;0mX",
+       0, 0,
+       [] {
+         TTermAttributes a;
+         a.Bold = a.Underline = true;
+         return a;
+       }()},
+      {"the alignment pattern is plain whatever the pen", "\033[1;7;44m\033#8", 3, 2, {}},
       {"sub-parameters are dropped", "\033[4:3mX", 0, 0, {}},
       {"the saved pen comes back", "\033[1m\0337\033[0m\0338X", 0, 0, bold},
       {"a monochrome VT100 shows no colour", "\033[1;31;44mX", 0, 0, bold, teVT100},
@@ -473,6 +635,9 @@ TEST(TermDecoder, RepliesAndBell) {
       {"an identification request we do not know", "\033[1c", ""},
       {"the secondary identification is not ours", "\033[>c", ""},
       {"an unknown report", "\033[7n", ""},
+      {"line parameters, unsolicited allowed", "\033[x", "\033[2;1;1;112;112;1;0x"},
+      {"line parameters, when asked only", "\033[1x", "\033[3;1;1;112;112;1;0x"},
+      {"a parameter request we do not know", "\033[2x", ""},
       {"two reports in order", "\033[5n\033[6n", "\033[0n\033[1;1R"},
       {"VT52 identification", "\033Z", "\033/Z", 0, teVT52},
       {"no report in VT52", "\033[6n", "", 0, teVT52},
@@ -548,6 +713,9 @@ TEST(TermDecoder, KeysSendWhatTheEmulationSends) {
       // means nothing to them.
       {teANSI, app + "\033[?2l", tkUp, "\033A"},
       {teANSI, "\033[?2l\033<", tkUp, "\033[A"},
+      {teANSI, "", tkReturn, "\r"},
+      {teVT100, "\033[20h", tkReturn, "\r\n"},  // new-line mode
+      {teANSI, "\033[20h\033[?2l", tkReturn, "\r"},
       // A reset ends the application mode.
       {teANSI, app + "\033c", tkUp, "\033[A"},
   };
@@ -638,7 +806,7 @@ TEST(TermScreen, ArbitraryBytesKeepTheScreenWhole) {
       if (next(50) == 0) decoder.SetEmulation(static_cast<TTermEmulation>(next(3)));
       decoder.Write(bytes);
       ASSERT_GE(screen.CursorColumn(), 0);
-      ASSERT_LT(screen.CursorColumn(), screen.Columns());
+      ASSERT_LT(screen.CursorColumn(), screen.LineColumns(screen.LineSize(screen.CursorRow())));
       ASSERT_GE(screen.CursorRow(), 0);
       ASSERT_LT(screen.CursorRow(), screen.Rows());
       ASSERT_LE(screen.HistoryCount(), 5);
