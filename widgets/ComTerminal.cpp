@@ -348,6 +348,7 @@ void TComTerminal::Measure() {
   cellHeight_ = std::max(1, metrics.height());
   ascent_ = metrics.ascent();
   updateGeometry();
+  FitHeight(TopLine() - historyShown_);
   FitWidth();
   viewport()->update();
 }
@@ -366,6 +367,7 @@ void TComTerminal::FitWidth() {
 
 void TComTerminal::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  FitHeight(TopLine() - historyShown_);
   FitWidth();
 }
 
@@ -381,12 +383,31 @@ QSize TComTerminal::sizeHint() const {
 }
 
 int TComTerminal::ScrollOffset() const {
-  return screen_.HistoryCount() - verticalScrollBar()->value();
+  return std::max(0, screen_.HistoryCount() - verticalScrollBar()->value());
 }
 
 void TComTerminal::SetScrollOffset(int lines) {
+  FitHeight(lines > 0 ? -lines : std::max(0, TopLine() - historyShown_));
+}
+
+int TComTerminal::HiddenRows() const {
+  return std::max(0, settings_.Rows - std::max(1, viewport()->height() / cellHeight_));
+}
+
+void TComTerminal::FitHeight(int top) {
+  QScrollBar* bar = verticalScrollBar();
   const int count = screen_.HistoryCount();
-  verticalScrollBar()->setValue(count - std::clamp(lines, 0, count));
+  const int hidden = HiddenRows();
+  const int shown = settings_.Rows - hidden;
+  if (top >= 0) {
+    // The live view moves no more than it must to keep the cursor's row in sight.
+    const int cursor = screen_.CursorRow();
+    top = std::clamp(std::clamp(top, cursor - shown + 1, cursor), 0, hidden);
+  }
+  historyShown_ = count;
+  bar->setRange(0, count + hidden);
+  bar->setPageStep(shown);
+  bar->setValue(count + std::max(top, -count));
 }
 
 int TComTerminal::TopLine() const {
@@ -399,9 +420,8 @@ const TTermLine& TComTerminal::TextLine(int y) const {
 }
 
 void TComTerminal::Follow() {
-  QScrollBar* bar = verticalScrollBar();
-  const int before = bar->maximum();
-  const int offset = before - bar->value();
+  const int before = historyShown_;
+  const int top = TopLine() - before;
   const int count = screen_.HistoryCount();
   const int added = static_cast<int>(screen_.HistoryAdded() - historySeen_);
   historySeen_ = screen_.HistoryAdded();
@@ -412,10 +432,8 @@ void TComTerminal::Follow() {
     selectionEnd_.ry() -= dropped;
     if (std::min(selectionStart_.y(), selectionEnd_.y()) < 0) ClearSelection();
   }
-  bar->setRange(0, count);
-  bar->setPageStep(settings_.Rows);
   // The live view follows the screen; a view scrolled back stays on its text.
-  bar->setValue(count - (offset > 0 ? std::min(offset + added, count) : 0));
+  FitHeight(top < 0 ? top - added : top);
   FitWidth();
   viewport()->update();
 }
@@ -609,8 +627,9 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
       SendText(ToBytes(QApplication::clipboard()->text()));
     } else if ((mods & Qt::ShiftModifier) &&
                (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
-      const int page = std::max(1, settings_.Rows - 1);
-      SetScrollOffset(ScrollOffset() + (event->key() == Qt::Key_PageUp ? page : -page));
+      QScrollBar* bar = verticalScrollBar();
+      const int page = std::max(1, bar->pageStep() - 1);
+      bar->setValue(bar->value() + (event->key() == Qt::Key_PageUp ? -page : page));
     } else {
       const std::string bytes = KeyToBytes(*event);
       if (bytes.empty()) {

@@ -13,7 +13,9 @@
 /// lines show each character twice as wide, double-height lines the top or bottom half of each
 /// character twice as tall. The line may switch the screen to 132 columns and back (DECCOLM);
 /// the Columns() setting stays, and a reset or another emulation returns to it. Whenever the
-/// view is narrower than the screen a horizontal scroll bar reaches the rest.
+/// view is narrower than the screen a horizontal scroll bar reaches the rest; when it is shorter,
+/// the vertical scroll bar reaches the screen's rows below it too, and the live view keeps the
+/// cursor's row in sight.
 ///
 /// A mouse drag selects text; Ctrl+Shift+C or Copy() puts it on the clipboard. Ctrl+Shift+V
 /// sends the clipboard's text.
@@ -149,9 +151,11 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   /// keep a view that was scrolled back on the same text.
   ///@{
 
-  /// Lines the view is scrolled back; 0 shows the live screen.
+  /// Lines the view is scrolled back; 0 shows the live screen, or the part of it in view when the
+  /// view is shorter than the screen.
   int ScrollOffset() const;
-  /// Scrolls the view back by `lines`, clamped to the history's length.
+  /// Scrolls the view back by `lines`, clamped to the history's length; 0 shows the live screen
+  /// with the cursor's row in sight.
   void SetScrollOffset(int lines);
   ///@}
 
@@ -215,6 +219,11 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   void Measure();   // the cell size from the font
   void Follow();    // the scroll bar, the selection and the picture after the screen changed
   void FitWidth();  // the horizontal scroll bar and the size hint after the width changed
+  // The vertical scroll bar's range: the history, and the screen's rows below a view too short
+  // for them. `top` is the view's top line counted from the screen's first row, negative in the
+  // history; at 0 or more the view is live and moves to keep the cursor's row in sight.
+  void FitHeight(int top);
+  int HiddenRows() const;  // the screen's rows the view is too short to show at once
   QPoint TextPosition(const QPoint& pixel) const;  // into the text, clamped
   const TTermLine& TextLine(int y) const;          // y counted from the oldest history line
   int TopLine() const;                             // the text line at the view's top
@@ -230,6 +239,7 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   TTermDecoder decoder_;
   bool crPending_ = false;    // a received CR made a new line; an LF right after it is its pair
   uint64_t historySeen_ = 0;  // the screen's HistoryAdded() when the view last followed it
+  int historyShown_ = 0;      // the history's length the vertical scroll bar was last fitted to
   int shownColumns_ = 0;      // the screen's width the size hint last gave
   int cellWidth_ = 8;
   int cellHeight_ = 16;

@@ -521,5 +521,45 @@ TEST(ComTerminal, AScreenWiderThanTheViewScrollsSideways) {
   EXPECT_EQ(at(3), terminal.palette().color(QPalette::Base));
 }
 
+// A big font in a small window: the view is shorter than the screen, and the vertical scroll bar
+// reaches the rows below it too. The live view keeps the cursor's row in sight.
+TEST(ComTerminal, AScreenTallerThanTheViewScrollsToEveryRow) {
+  TerminalRig rig;
+  TComTerminal& terminal = *rig.terminal;
+  terminal.SetFontSize(terminal.FontSize() * 3);
+  terminal.show();
+  terminal.resize(terminal.sizeHint().width(), terminal.sizeHint().height() / 3);
+  const QFontMetrics metrics(terminal.font());
+  const int h = metrics.height();
+  const int shown = terminal.viewport()->height() / h;
+  const int rows = terminal.Rows();
+  ASSERT_LT(shown, rows);
+  for (int i = 0; i < rows; ++i) terminal.Write((i > 0 ? "\r\nrow" : "row") + std::to_string(i));
+  ASSERT_EQ(terminal.Screen().HistoryCount(), 0);
+  // The text on a row of the view, as the mouse selects it.
+  const auto at = [&](int row) {
+    QWidget* view = terminal.viewport();
+    const QPoint from(0, row * h + h / 2);
+    const QPoint to(8 * metrics.horizontalAdvance(QLatin1Char('M')), from.y());
+    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(view, to);
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, to);
+    return terminal.SelectedText().toStdString();
+  };
+  EXPECT_EQ(at(shown - 1), "row" + std::to_string(rows - 1));
+  EXPECT_EQ(terminal.ScrollOffset(), 0);
+
+  terminal.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+  EXPECT_EQ(at(0), "row0");
+  EXPECT_EQ(terminal.ScrollOffset(), 0);  // no history yet: still the live screen
+
+  // New output brings the cursor's row back into sight; above the screen is the history.
+  terminal.Write("\r\nmore");
+  EXPECT_EQ(at(shown - 1), "more");
+  terminal.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+  EXPECT_EQ(terminal.ScrollOffset(), 1);
+  EXPECT_EQ(at(0), "row0");
+}
+
 }  // namespace
 }  // namespace widgets::test
