@@ -6,7 +6,9 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 #include <QThread>
 #include <algorithm>
@@ -50,6 +52,9 @@ std::string MakeLineEnds(std::string_view text, std::string_view lineEnd) {
   return out;
 }
 
+// A screen refresh: the picture follows the screen at most this often.
+constexpr qint64 kFrameMs = 16;
+
 // The terminal's characters are bytes; what Latin-1 cannot hold goes out as '?'.
 std::string ToBytes(const QString& text) {
   std::string out;
@@ -76,6 +81,10 @@ TComTerminal::TComTerminal(QWidget* parent)
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setAutoFillBackground(false);
+  verticalScrollBar()->installEventFilter(this);
+  refreshTimer_.setSingleShot(true);
+  refreshTimer_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&refreshTimer_, &QTimer::timeout, this, [this] { Refresh(); });
   screen_.SetAutoWrap(settings_.WrapLines);
   ApplyFont();
   Follow();
@@ -151,7 +160,8 @@ void TComTerminal::Show(std::string_view bytes) {
       break;
     }
   }
-  Follow();
+  Track();
+  ScheduleRefresh();
 }
 
 void TComTerminal::Send(std::string_view bytes) {
@@ -332,16 +342,17 @@ QSize TComTerminal::sizeHint() const {
 }
 
 int TComTerminal::ScrollOffset() const {
-  return screen_.HistoryCount() - verticalScrollBar()->value();
+  return offset_;
 }
 
 void TComTerminal::SetScrollOffset(int lines) {
-  const int count = screen_.HistoryCount();
-  verticalScrollBar()->setValue(count - std::clamp(lines, 0, count));
+  offset_ = std::clamp(lines, 0, screen_.HistoryCount());
+  SyncScrollBar();
+  viewport()->update();
 }
 
 int TComTerminal::TopLine() const {
-  return verticalScrollBar()->value();
+  return screen_.HistoryCount() - offset_;
 }
 
 const TTermLine& TComTerminal::TextLine(int y) const {
@@ -350,31 +361,125 @@ const TTermLine& TComTerminal::TextLine(int y) const {
 }
 
 void TComTerminal::Follow() {
-  QScrollBar* bar = verticalScrollBar();
-  const int before = bar->maximum();
-  const int offset = before - bar->value();
+  Track();
+  SyncScrollBar();
+  viewport()->update();
+}
+
+void TComTerminal::Track() {
   const int count = screen_.HistoryCount();
   const int added = static_cast<int>(screen_.HistoryAdded() - historySeen_);
   historySeen_ = screen_.HistoryAdded();
   // Lines that left the top of the history take the selection's text with them.
-  const int dropped = added - (count - before);
+  const int dropped = added - (count - historyCount_);
+  historyCount_ = count;
   if (dropped > 0 && HasSelection()) {
     selectionStart_.ry() -= dropped;
     selectionEnd_.ry() -= dropped;
     if (std::min(selectionStart_.y(), selectionEnd_.y()) < 0) ClearSelection();
   }
-  bar->setRange(0, count);
-  bar->setPageStep(settings_.Rows);
   // The live view follows the screen; a view scrolled back stays on its text.
-  bar->setValue(count - (offset > 0 ? std::min(offset + added, count) : 0));
-  viewport()->update();
+  offset_ = offset_ > 0 ? std::min(offset_ + added, count) : 0;
+}
+
+void TComTerminal::SyncScrollBar() {
+  QScrollBar* bar = verticalScrollBar();
+  syncingBar_ = true;
+  bar->setRange(0, historyCount_);
+  bar->setPageStep(settings_.Rows);
+  bar->setValue(historyCount_ - offset_);
+  syncingBar_ = false;
+  barStale_ = false;
+}
+
+void TComTerminal::ScheduleRefresh() {
+  barStale_ = true;
+  if (refreshTimer_.isActive()) return;
+  // The first change after a quiet spell shows at once, the rest of a flood once a frame.
+  const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : kFrameMs;
+  refreshTimer_.start(static_cast<int>(std::max<qint64>(0, kFrameMs - since)));
+}
+
+void TComTerminal::Refresh() {
+  sinceRefresh_.start();
+  if (barStale_) SyncScrollBar();
+  if (static_cast<int>(drawn_.size()) != settings_.Rows) {
+    viewport()->update();
+    return;
+  }
+  QRegion changed;
+  for (int row = 0; row < settings_.Rows; ++row) {
+    if (drawn_[static_cast<size_t>(row)] != RowLook(row)) {
+      changed += QRect(0, row * cellHeight_, viewport()->width(), cellHeight_);
+    }
+  }
+  if (!changed.isEmpty()) viewport()->update(changed);
+}
+
+TComTerminal::TDrawnRow TComTerminal::RowLook(int row) const {
+  TDrawnRow look;
+  look.Reverse = screen_.ReverseScreen();
+  look.Focused = hasFocus();
+  const int y = TopLine() + row;
+  const int history = screen_.HistoryCount();
+  if (y >= history + screen_.Rows()) return look;
+  look.Cells = TextLine(y);
+  if (screen_.CursorVisible() && y - history == screen_.CursorRow()) {
+    look.Cursor = screen_.CursorColumn();
+  }
+  if (HasSelection()) {
+    auto [from, to] =
+        std::minmax(selectionStart_, selectionEnd_, [](const QPoint& a, const QPoint& b) {
+          return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
+        });
+    if (y >= from.y() && y <= to.y()) {
+      const int width = std::max(static_cast<int>(look.Cells.size()), settings_.Columns);
+      look.SelectFrom = std::min(y == from.y() ? from.x() : 0, width);
+      look.SelectTo = std::min(y == to.y() ? to.x() : width, width);
+    }
+  }
+  return look;
+}
+
+void TComTerminal::Drawn(const QRegion& area) {
+  // A row painted only in part is drawn again whole at the next refresh.
+  drawn_.resize(static_cast<size_t>(settings_.Rows), TDrawnRow{{}, -2});
+  for (int row = 0; row < settings_.Rows; ++row) {
+    const QRect rect(0, row * cellHeight_, viewport()->width(), cellHeight_);
+    const QRegion painted = area.intersected(rect);
+    if (painted.isEmpty()) continue;
+    drawn_[static_cast<size_t>(row)] = painted == QRegion(rect) ? RowLook(row) : TDrawnRow{{}, -2};
+  }
 }
 
 void TComTerminal::scrollContentsBy(int, int) {
+  if (syncingBar_) return;  // the picture follows at the refresh that set it
+  offset_ = std::clamp(verticalScrollBar()->maximum() - verticalScrollBar()->value(), 0,
+                       historyCount_);
   viewport()->update();
 }
 
-void TComTerminal::paintEvent(QPaintEvent*) {
+void TComTerminal::wheelEvent(QWheelEvent* event) {
+  if (barStale_) SyncScrollBar();
+  QAbstractScrollArea::wheelEvent(event);
+}
+
+bool TComTerminal::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == verticalScrollBar() && barStale_) {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+        SyncScrollBar();
+        break;
+      default:
+        break;
+    }
+  }
+  return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+void TComTerminal::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   const QColor base = palette().color(QPalette::Base);
   const QColor text = palette().color(QPalette::Text);
@@ -393,6 +498,10 @@ void TComTerminal::paintEvent(QPaintEvent*) {
   const int history = screen_.HistoryCount();
   const int last = history + screen_.Rows();
   for (int row = 0; row < settings_.Rows && top + row < last; ++row) {
+    if (row * cellHeight_ > event->rect().bottom() ||
+        (row + 1) * cellHeight_ <= event->rect().top()) {
+      continue;
+    }
     const int y = top + row;
     const TTermLine& line = TextLine(y);
     const int width = std::max<int>(static_cast<int>(line.size()), settings_.Columns);
@@ -428,6 +537,7 @@ void TComTerminal::paintEvent(QPaintEvent*) {
       }
     }
   }
+  Drawn(event->region());
 }
 
 // --- Keys
@@ -539,6 +649,7 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
     } else {
       const std::string bytes = KeyToBytes(*event);
       if (bytes.empty()) {
+        if (barStale_) SyncScrollBar();
         QAbstractScrollArea::keyPressEvent(event);
         return;
       }
