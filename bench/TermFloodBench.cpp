@@ -78,6 +78,8 @@ struct Result {
   double Seconds = 0;
   int Paints = 0;
   double WorstGapMs = 0;
+  size_t Deliveries = 0;  // reads the port handed over, in C and D
+  size_t Largest = 0;     // the largest of them, in bytes
 };
 
 // Counts the terminal's paints and notes the first one after `armed` is set.
@@ -209,9 +211,13 @@ Result ThroughPort(const std::string& flood) {
   terminal.resize(terminal.sizeHint());
   terminal.show();
   std::atomic<size_t> received{0};
+  size_t deliveries = 0;
+  size_t largest = 0;
   serial::TComLink counter;
   counter.OnRxBuf = [&](serial::TCustomComPort&, const void*, int32_t count) {
     received += static_cast<size_t>(count);
+    ++deliveries;
+    largest = std::max(largest, static_cast<size_t>(count));
   };
   port.RegisterLink(&counter);
   port.Open();
@@ -223,7 +229,8 @@ Result ThroughPort(const std::string& flood) {
   gaps.Start();
   std::thread writer = Writer(pty.master, flood);
   RunUntilDrawn(watch, [&] { return received >= flood.size(); });
-  Result r{Seconds(std::chrono::steady_clock::now() - start), watch.paints, gaps.WorstMs()};
+  Result r{Seconds(std::chrono::steady_clock::now() - start), watch.paints, gaps.WorstMs(),
+           deliveries, largest};
   writer.join();
   terminal.viewport()->removeEventFilter(&watch);
   port.Close();
@@ -243,9 +250,13 @@ Result ThroughWindow(const std::string& flood) {
     window.show();
     serial::TComPort& port = window.Port();
     std::atomic<size_t> received{0};
+    size_t deliveries = 0;
+    size_t largest = 0;
     serial::TComLink counter;
     counter.OnRxBuf = [&](serial::TCustomComPort&, const void*, int32_t count) {
       received += static_cast<size_t>(count);
+      ++deliveries;
+      largest = std::max(largest, static_cast<size_t>(count));
     };
     port.RegisterLink(&counter);
     port.SetPort(pty.path);
@@ -258,7 +269,8 @@ Result ThroughWindow(const std::string& flood) {
     gaps.Start();
     std::thread writer = Writer(pty.master, flood);
     RunUntilDrawn(watch, [&] { return received >= flood.size(); });
-    r = {Seconds(std::chrono::steady_clock::now() - start), watch.paints, gaps.WorstMs()};
+    r = {Seconds(std::chrono::steady_clock::now() - start), watch.paints, gaps.WorstMs(),
+         deliveries, largest};
     writer.join();
     window.Terminal().viewport()->removeEventFilter(&watch);
     port.Close();
@@ -287,13 +299,17 @@ int main(int argc, char** argv) {
   const std::string flood = MakeFlood(mib << 20);
   const double alone = DecoderAlone(flood);
   std::printf("%zu MiB in %zu-byte pieces\n\n", mib, kPiece);
-  std::printf("| Case | s | MB/s | × decoder alone | paints | worst loop gap ms |\n");
-  std::printf("|---|--:|--:|--:|--:|--:|\n");
+  std::printf(
+      "| Case | s | MB/s | × decoder alone | paints | worst loop gap ms | deliveries, largest |\n");
+  std::printf("|---|--:|--:|--:|--:|--:|--:|\n");
   const double mb = static_cast<double>(flood.size()) / 1e6;
-  std::printf("| A decoder and screen alone | %.3f | %.0f | 1.0 | · | · |\n", alone, mb / alone);
+  std::printf("| A decoder and screen alone | %.3f | %.0f | 1.0 | · | · | · |\n", alone, mb / alone);
   const auto row = [&](const char* name, const Result& r) {
-    std::printf("| %s | %.3f | %.1f | %.1f | %d | %.1f |\n", name, r.Seconds, mb / r.Seconds,
-                r.Seconds / alone, r.Paints, r.WorstGapMs);
+    const std::string reads = r.Deliveries == 0 ? "·"
+                                                : std::to_string(r.Deliveries) + ", " +
+                                                      std::to_string(r.Largest) + " B";
+    std::printf("| %s | %.3f | %.1f | %.1f | %d | %.1f | %s |\n", name, r.Seconds,
+                mb / r.Seconds, r.Seconds / alone, r.Paints, r.WorstGapMs, reads.c_str());
     std::fflush(stdout);
   };
   if (cases.find('B') != std::string::npos) row("B control, Write per loop turn", ThroughWrite(flood));

@@ -442,9 +442,26 @@ void TTermWindow::SendFile(const QString& fileName) {
 
 void TTermWindow::Received(std::string bytes) {
   const std::string hex = HexLines(bytes, hexColumn_);
-  QTextCursor end(hexView_->document());
-  end.movePosition(QTextCursor::End);
-  end.insertText(QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size())));
+  hexPending_ += QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size()));
+  // An append costs the view far more than the text in it: the reads of a flood go in together,
+  // at most once a frame, while a read after a quiet spell shows at once.
+  constexpr qint64 kFrameMs = 16;
+  if (hexFlushArmed_) return;
+  const auto flush = [this] {
+    hexFlushArmed_ = false;
+    hexSince_.start();
+    QTextCursor end(hexView_->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(hexPending_);
+    hexPending_.clear();
+  };
+  const qint64 since = hexSince_.isValid() ? hexSince_.elapsed() : kFrameMs;
+  if (since >= kFrameMs) {
+    flush();
+    return;
+  }
+  hexFlushArmed_ = true;
+  QTimer::singleShot(static_cast<int>(kFrameMs - since), this, flush);
 }
 
 void TTermWindow::ShowPacket(const std::string& bytes) {
