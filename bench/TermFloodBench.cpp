@@ -26,11 +26,11 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <functional>
 #include <memory>
 #include <string>
@@ -303,18 +303,21 @@ int main(int argc, char** argv) {
       "| Case | s | MB/s | × decoder alone | paints | worst loop gap ms | deliveries, largest |\n");
   std::printf("|---|--:|--:|--:|--:|--:|--:|\n");
   const double mb = static_cast<double>(flood.size()) / 1e6;
-  std::printf("| A decoder and screen alone | %.3f | %.0f | 1.0 | · | · | · |\n", alone, mb / alone);
+  std::printf("| A decoder and screen alone | %.3f | %.0f | 1.0 | · | · | · |\n", alone,
+              mb / alone);
   const auto row = [&](const char* name, const Result& r) {
-    const std::string reads = r.Deliveries == 0 ? "·"
-                                                : std::to_string(r.Deliveries) + ", " +
-                                                      std::to_string(r.Largest) + " B";
-    std::printf("| %s | %.3f | %.1f | %.1f | %d | %.1f | %s |\n", name, r.Seconds,
-                mb / r.Seconds, r.Seconds / alone, r.Paints, r.WorstGapMs, reads.c_str());
+    const std::string reads =
+        r.Deliveries == 0 ? "·"
+                          : std::to_string(r.Deliveries) + ", " + std::to_string(r.Largest) + " B";
+    std::printf("| %s | %.3f | %.1f | %.1f | %d | %.1f | %s |\n", name, r.Seconds, mb / r.Seconds,
+                r.Seconds / alone, r.Paints, r.WorstGapMs, reads.c_str());
     std::fflush(stdout);
   };
-  if (cases.find('B') != std::string::npos) row("B control, Write per loop turn", ThroughWrite(flood));
+  if (cases.find('B') != std::string::npos)
+    row("B control, Write per loop turn", ThroughWrite(flood));
   if (cases.find('C') != std::string::npos) row("C control on a port, pty", ThroughPort(flood));
-  if (cases.find('D') != std::string::npos) row("D terminal window, hex view shown", ThroughWindow(flood));
+  if (cases.find('D') != std::string::npos)
+    row("D terminal window, hex view shown", ThroughWindow(flood));
   term::TearDownTermApplication();
   return 0;
 }

@@ -23,6 +23,7 @@
 #include "serial/ComPort.h"
 #include "serial/extras/ComStrings.h"
 #include "serial/extras/SettingsFile.h"
+#include "widgets/ComTerminalAccessible.h"
 
 namespace widgets {
 namespace {
@@ -82,6 +83,7 @@ TComTerminal::TComTerminal(QWidget* parent)
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setAutoFillBackground(false);
   verticalScrollBar()->installEventFilter(this);
+  InstallTerminalAccessible();
   refreshTimer_.setSingleShot(true);
   refreshTimer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&refreshTimer_, &QTimer::timeout, this, [this] { Refresh(); });
@@ -364,6 +366,7 @@ void TComTerminal::Follow() {
   Track();
   SyncScrollBar();
   viewport()->update();
+  NotifyTerminalChanged(*this);
 }
 
 void TComTerminal::Track() {
@@ -405,6 +408,7 @@ void TComTerminal::Refresh() {
   if (barStale_) SyncScrollBar();
   if (static_cast<int>(drawn_.size()) != settings_.Rows) {
     viewport()->update();
+    NotifyTerminalChanged(*this);
     return;
   }
   QRegion changed;
@@ -413,7 +417,9 @@ void TComTerminal::Refresh() {
       changed += QRect(0, row * cellHeight_, viewport()->width(), cellHeight_);
     }
   }
-  if (!changed.isEmpty()) viewport()->update(changed);
+  if (changed.isEmpty()) return;
+  viewport()->update(changed);
+  NotifyTerminalChanged(*this);
 }
 
 TComTerminal::TDrawnRow TComTerminal::RowLook(int row) const {
@@ -454,8 +460,8 @@ void TComTerminal::Drawn(const QRegion& area) {
 
 void TComTerminal::scrollContentsBy(int, int) {
   if (syncingBar_) return;  // the picture follows at the refresh that set it
-  offset_ = std::clamp(verticalScrollBar()->maximum() - verticalScrollBar()->value(), 0,
-                       historyCount_);
+  offset_ =
+      std::clamp(verticalScrollBar()->maximum() - verticalScrollBar()->value(), 0, historyCount_);
   viewport()->update();
 }
 

@@ -28,12 +28,12 @@
 #include <string_view>
 #include <vector>
 
+#include "../platform/Export.h"
 #include "../serial/ComLink.h"
 #include "../serial/extras/IniDocument.h"
 #include "TermSettings.h"
 #include "emulation/TermDecoder.h"
 #include "emulation/TermScreen.h"
-#include "../platform/Export.h"
 
 namespace serial {
 class TCustomComPort;
@@ -211,7 +211,7 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   void Follow();   // the scroll bar, the selection and the picture after the screen changed
   void Track();    // the scroll-back offset and the selection after the screen changed
   void ScheduleRefresh();
-  void Refresh();      // the scroll bar and the rows that changed since they were drawn
+  void Refresh();  // the scroll bar and the rows that changed since they were drawn
   void SyncScrollBar();
   // What decides how a row of the view looks.
   struct TDrawnRow {
@@ -224,7 +224,7 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
     friend bool operator==(const TDrawnRow&, const TDrawnRow&) = default;
   };
   TDrawnRow RowLook(int row) const;  // what a row of the view shows now
-  void Drawn(const QRegion& area);     // the rows in `area` show what the screen holds now
+  void Drawn(const QRegion& area);   // the rows in `area` show what the screen holds now
   QPoint TextPosition(const QPoint& pixel) const;  // into the text, clamped
   const TTermLine& TextLine(int y) const;          // y counted from the oldest history line
   int TopLine() const;                             // the text line at the view's top

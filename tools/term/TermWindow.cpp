@@ -153,6 +153,7 @@ void TTermWindow::BuildWidgets() {
     Status(QStringLiteral("Port: %1").arg(Text(e.what())));
   };
   static_cast<QLabel*>(top->itemAt(0)->widget())->setBuddy(portBox_);
+  portBox_->setAccessibleName(QStringLiteral("Port"));
   top->addWidget(portBox_);
   connect_ = new QPushButton(QStringLiteral("&Connect"), central);
   disconnect_ = new QPushButton(QStringLiteral("&Disconnect"), central);
@@ -194,6 +195,7 @@ void TTermWindow::BuildWidgets() {
   hexView_->setMinimumWidth(
       hexView_->fontMetrics().horizontalAdvance(QString(48, QLatin1Char('0'))) +
       hexView_->verticalScrollBar()->sizeHint().width() + 16);
+  hexView_->setAccessibleName(QStringLiteral("Hex view"));
   views->addWidget(hexView_);
   views->setStretchFactor(0, 3);
   views->setStretchFactor(1, 2);
@@ -207,9 +209,15 @@ void TTermWindow::BuildWidgets() {
   packetStop_->setPlaceholderText(QStringLiteral("none"));
   packetStart_->setToolTip(QStringLiteral("Escapes: \\r \\n \\t \\\\ \\xHH"));
   packetStop_->setToolTip(packetStart_->toolTip());
-  strings->addWidget(new QLabel(QStringLiteral("Start:"), packets));
+  auto* startLabel = new QLabel(QStringLiteral("Start:"), packets);
+  auto* stopLabel = new QLabel(QStringLiteral("Stop:"), packets);
+  startLabel->setBuddy(packetStart_);
+  stopLabel->setBuddy(packetStop_);
+  packetStart_->setAccessibleName(QStringLiteral("Packet start"));
+  packetStop_->setAccessibleName(QStringLiteral("Packet stop"));
+  strings->addWidget(startLabel);
   strings->addWidget(packetStart_);
-  strings->addWidget(new QLabel(QStringLiteral("Stop:"), packets));
+  strings->addWidget(stopLabel);
   strings->addWidget(packetStop_);
   packetLayout->addLayout(strings);
   QObject::connect(packetStart_, &QLineEdit::editingFinished, this,
@@ -221,6 +229,7 @@ void TTermWindow::BuildWidgets() {
   packetView_->setFont(fixed);
   packetView_->setLineWrapMode(QPlainTextEdit::NoWrap);
   packetView_->setMaximumBlockCount(5000);
+  packetView_->setAccessibleName(QStringLiteral("Packets"));
   packetLayout->addWidget(packetView_);
 
   auto* inbound = new QSplitter(Qt::Vertical, central);
@@ -235,6 +244,8 @@ void TTermWindow::BuildWidgets() {
   sendEdit_ = new QLineEdit(central);
   sendEdit_->setFont(fixed);
   sendEdit_->setPlaceholderText(QStringLiteral("A line to send"));
+  // These have no label beside them: their names say what a label would.
+  sendEdit_->setAccessibleName(QStringLiteral("Line to send"));
   lineEnd_ = new QComboBox(central);
   for (TLineEnd end : {leAsIs, leCR, leLF, leCRLF}) {
     lineEnd_->addItem(QString::fromStdString(LineEndToStr(end)));
@@ -247,6 +258,8 @@ void TTermWindow::BuildWidgets() {
     emulation_->addItem(QString::fromStdString(widgets::EmulationToStr(e)));
   }
   emulation_->setToolTip(QStringLiteral("Terminal emulation"));
+  emulation_->setAccessibleName(emulation_->toolTip());
+  lineEnd_->setAccessibleName(QStringLiteral("Line end"));
   echo_ = new QCheckBox(QStringLiteral("&Echo"), central);
   echo_->setToolTip(QStringLiteral("Show what is sent from the terminal on its screen too"));
   auto* clear = new QPushButton(QStringLiteral("C&lear"), central);
