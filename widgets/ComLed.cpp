@@ -14,12 +14,33 @@ namespace {
 constexpr int kLampSize = 12;
 constexpr int kGap = 4;
 
+const char* SignalName(TLedSignal signal) {
+  switch (signal) {
+    case lsConn:
+      return "Connected";
+    case lsCTS:
+      return "CTS";
+    case lsDSR:
+      return "DSR";
+    case lsRLSD:
+      return "RLSD";
+    case lsRing:
+      return "Ring";
+    case lsTx:
+      return "TX";
+    case lsRx:
+      return "RX";
+  }
+  return "";
+}
+
 }  // namespace
 
 TComLed::TComLed(QWidget* parent) : QWidget(parent) {
   activity_.setSingleShot(true);
   activity_.setInterval(100);
   QObject::connect(&activity_, &QTimer::timeout, this, [this] { Show(false); });
+  Describe();
 }
 
 TComLed::~TComLed() {
@@ -40,6 +61,7 @@ void TComLed::SetLedSignal(TLedSignal value) {
   signal_ = value;
   Show(false);
   Bind();
+  Describe();
 }
 
 void TComLed::SetState(bool value) {
@@ -61,6 +83,7 @@ void TComLed::SetCaption(const QString& value) {
   caption_ = value;
   updateGeometry();
   update();
+  Describe();
 }
 
 void TComLed::Bind() {
@@ -145,7 +168,15 @@ void TComLed::Show(bool on) {
   if (on == state_) return;
   state_ = on;
   update();
+  Describe();
   if (OnChange) OnChange(*this);
+}
+
+void TComLed::Describe() {
+  // A lamp is read by its caption, or by its signal when it has none, and its state in words.
+  const QString name = caption_.isEmpty() ? QString::fromLatin1(SignalName(signal_)) : caption_;
+  setAccessibleName(name);
+  setAccessibleDescription(name + (state_ ? QStringLiteral(" on") : QStringLiteral(" off")));
 }
 
 QSize TComLed::sizeHint() const {

@@ -12,8 +12,8 @@
 #include <QWidget>
 #include <functional>
 
-#include "../serial/ComLink.h"
 #include "../platform/Export.h"
+#include "../serial/ComLink.h"
 
 namespace serial {
 class TCustomComPort;
@@ -88,6 +88,7 @@ class VALTREX_API TComLed : public QWidget {
   bool InitialState() const;
   void FromPort(bool on);  // any thread
   void Show(bool on);
+  void Describe();  // the accessible name and state text, e.g. "CTS" and "CTS on"
   bool Momentary() const { return signal_ == lsRing || signal_ == lsTx || signal_ == lsRx; }
 
   serial::TCustomComPort* port_ = nullptr;

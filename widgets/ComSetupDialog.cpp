@@ -45,6 +45,20 @@ TComComboBox* SettingBox(TComSettingKind kind, const std::string& value, QWidget
   return box;
 }
 
+// Each field of the form is read by its label, as its buddy, never by the value it shows.
+void NameByLabels(QFormLayout* form) {
+  for (int row = 0; row < form->rowCount(); ++row) {
+    QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole);
+    QLayoutItem* field = form->itemAt(row, QFormLayout::FieldRole);
+    auto* text = label ? qobject_cast<QLabel*>(label->widget()) : nullptr;
+    if (!text || !field || !field->widget()) continue;
+    text->setBuddy(field->widget());
+    QString name = text->text().remove(QLatin1Char('&'));
+    if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+    field->widget()->setAccessibleName(name);
+  }
+}
+
 std::string Chosen(const TComComboBox& box) {
   return box.currentText().toStdString();
 }
@@ -121,6 +135,7 @@ TComSetupDialog::TComSetupDialog(serial::TCustomComPort& port, QWidget* parent)
   form->addRow(QStringLiteral("P&arity:"), parity_);
   form->addRow(QStringLiteral("&Stop bits:"), stopBits_);
   form->addRow(QStringLiteral("&Flow control:"), flow_);
+  NameByLabels(form);
   Body()->addLayout(form);
 
   const auto customOnly = [this] {
@@ -160,6 +175,7 @@ TComAdvancedDialog::TComAdvancedDialog(serial::TCustomComPort& port, QWidget* pa
     timeouts_[i] = NumberEdit(-1, kMaxInt, values[i], timeouts);
     timeoutForm->addRow(QString::fromLatin1(names[i]), timeouts_[i]);
   }
+  NameByLabels(timeoutForm);
   Body()->addWidget(timeouts);
 
   auto* line = new QGroupBox(QStringLiteral("Driver"), this);
@@ -173,6 +189,7 @@ TComAdvancedDialog::TComAdvancedDialog(serial::TCustomComPort& port, QWidget* pa
   lineForm->addRow(QStringLiteral("&Output buffer (bytes):"), outputSize_);
   lineForm->addRow(QStringLiteral("&Event character (code):"), eventChar_);
   lineForm->addRow(discardNull_);
+  NameByLabels(lineForm);
   Body()->addWidget(line);
 
   auto* events = new QGroupBox(QStringLiteral("Events watched (from the next open)"), this);
@@ -202,6 +219,7 @@ TComAdvancedDialog::TComAdvancedDialog(serial::TCustomComPort& port, QWidget* pa
   priority_->setCurrentIndex(s.EventThreadPriority);
   threadForm->addRow(QStringLiteral("&Delivery:"), syncMethod_);
   threadForm->addRow(QStringLiteral("&Priority:"), priority_);
+  NameByLabels(threadForm);
   Body()->addWidget(thread);
 }
 

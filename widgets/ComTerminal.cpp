@@ -6,7 +6,9 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 #include <QThread>
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include "serial/ComPort.h"
 #include "serial/extras/ComStrings.h"
 #include "serial/extras/SettingsFile.h"
+#include "widgets/ComTerminalAccessible.h"
 
 namespace widgets {
 namespace {
@@ -50,6 +53,9 @@ std::string MakeLineEnds(std::string_view text, std::string_view lineEnd) {
   return out;
 }
 
+// A screen refresh: the picture follows the screen at most this often.
+constexpr qint64 kFrameMs = 16;
+
 // The terminal's characters are bytes; what Latin-1 cannot hold goes out as '?'.
 std::string ToBytes(const QString& text) {
   std::string out;
@@ -78,6 +84,11 @@ TComTerminal::TComTerminal(QWidget* parent)
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setAutoFillBackground(false);
+  verticalScrollBar()->installEventFilter(this);
+  InstallTerminalAccessible();
+  refreshTimer_.setSingleShot(true);
+  refreshTimer_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&refreshTimer_, &QTimer::timeout, this, [this] { Refresh(); });
   screen_.SetAutoWrap(settings_.WrapLines);
   ApplyFont();
   Follow();
@@ -153,7 +164,8 @@ void TComTerminal::Show(std::string_view bytes) {
       break;
     }
   }
-  Follow();
+  Track();
+  ScheduleRefresh();
 }
 
 void TComTerminal::Send(std::string_view bytes) {
@@ -348,8 +360,8 @@ void TComTerminal::Measure() {
   cellHeight_ = std::max(1, metrics.height());
   ascent_ = metrics.ascent();
   updateGeometry();
-  FitHeight(TopLine() - historyShown_);
-  FitWidth();
+  Place(top_);
+  SyncScrollBar();
   viewport()->update();
 }
 
@@ -367,8 +379,8 @@ void TComTerminal::FitWidth() {
 
 void TComTerminal::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
-  FitHeight(TopLine() - historyShown_);
-  FitWidth();
+  Place(top_);
+  SyncScrollBar();
 }
 
 void TComTerminal::changeEvent(QEvent* event) {
@@ -383,35 +395,32 @@ QSize TComTerminal::sizeHint() const {
 }
 
 int TComTerminal::ScrollOffset() const {
-  return std::max(0, screen_.HistoryCount() - verticalScrollBar()->value());
+  return std::max(0, -top_);
 }
 
 void TComTerminal::SetScrollOffset(int lines) {
-  FitHeight(lines > 0 ? -lines : std::max(0, TopLine() - historyShown_));
+  Place(lines > 0 ? -lines : std::max(0, top_));
+  SyncScrollBar();
+  viewport()->update();
 }
 
 int TComTerminal::HiddenRows() const {
   return std::max(0, settings_.Rows - std::max(1, viewport()->height() / cellHeight_));
 }
 
-void TComTerminal::FitHeight(int top) {
-  QScrollBar* bar = verticalScrollBar();
-  const int count = screen_.HistoryCount();
-  const int hidden = HiddenRows();
-  const int shown = settings_.Rows - hidden;
+void TComTerminal::Place(int top) {
   if (top >= 0) {
     // The live view moves no more than it must to keep the cursor's row in sight.
+    const int hidden = HiddenRows();
+    const int shown = settings_.Rows - hidden;
     const int cursor = screen_.CursorRow();
     top = std::clamp(std::clamp(top, cursor - shown + 1, cursor), 0, hidden);
   }
-  historyShown_ = count;
-  bar->setRange(0, count + hidden);
-  bar->setPageStep(shown);
-  bar->setValue(count + std::max(top, -count));
+  top_ = std::max(top, -historyCount_);
 }
 
 int TComTerminal::TopLine() const {
-  return verticalScrollBar()->value();
+  return screen_.HistoryCount() + top_;
 }
 
 const TTermLine& TComTerminal::TextLine(int y) const {
@@ -420,25 +429,108 @@ const TTermLine& TComTerminal::TextLine(int y) const {
 }
 
 void TComTerminal::Follow() {
-  const int before = historyShown_;
-  const int top = TopLine() - before;
+  Track();
+  SyncScrollBar();
+  viewport()->update();
+  NotifyTerminalChanged(*this);
+}
+
+void TComTerminal::Track() {
   const int count = screen_.HistoryCount();
   const int added = static_cast<int>(screen_.HistoryAdded() - historySeen_);
   historySeen_ = screen_.HistoryAdded();
   // Lines that left the top of the history take the selection's text with them.
-  const int dropped = added - (count - before);
+  const int dropped = added - (count - historyCount_);
+  historyCount_ = count;
   if (dropped > 0 && HasSelection()) {
     selectionStart_.ry() -= dropped;
     selectionEnd_.ry() -= dropped;
     if (std::min(selectionStart_.y(), selectionEnd_.y()) < 0) ClearSelection();
   }
   // The live view follows the screen; a view scrolled back stays on its text.
-  FitHeight(top < 0 ? top - added : top);
-  FitWidth();
-  viewport()->update();
+  Place(top_ < 0 ? top_ - added : top_);
 }
 
-void TComTerminal::scrollContentsBy(int, int) {
+void TComTerminal::SyncScrollBar() {
+  QScrollBar* bar = verticalScrollBar();
+  syncingBar_ = true;
+  const int hidden = HiddenRows();
+  bar->setRange(0, historyCount_ + hidden);
+  bar->setPageStep(settings_.Rows - hidden);
+  bar->setValue(historyCount_ + top_);
+  syncingBar_ = false;
+  barStale_ = false;
+  FitWidth();
+}
+
+void TComTerminal::ScheduleRefresh() {
+  barStale_ = true;
+  if (refreshTimer_.isActive()) return;
+  // The first change after a quiet spell shows at once, the rest of a flood once a frame.
+  const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : kFrameMs;
+  refreshTimer_.start(static_cast<int>(std::max<qint64>(0, kFrameMs - since)));
+}
+
+void TComTerminal::Refresh() {
+  sinceRefresh_.start();
+  if (barStale_) SyncScrollBar();
+  if (static_cast<int>(drawn_.size()) != settings_.Rows) {
+    viewport()->update();
+    NotifyTerminalChanged(*this);
+    return;
+  }
+  QRegion changed;
+  for (int row = 0; row < settings_.Rows; ++row) {
+    if (drawn_[static_cast<size_t>(row)] != RowLook(row)) {
+      changed += QRect(0, row * cellHeight_, viewport()->width(), cellHeight_);
+    }
+  }
+  if (changed.isEmpty()) return;
+  viewport()->update(changed);
+  NotifyTerminalChanged(*this);
+}
+
+TComTerminal::TDrawnRow TComTerminal::RowLook(int row) const {
+  TDrawnRow look;
+  look.Reverse = screen_.ReverseScreen();
+  look.Focused = hasFocus();
+  const int y = TopLine() + row;
+  const int history = screen_.HistoryCount();
+  if (y >= history + screen_.Rows()) return look;
+  look.Cells = TextLine(y);
+  if (screen_.CursorVisible() && y - history == screen_.CursorRow()) {
+    look.Cursor = screen_.CursorColumn();
+  }
+  if (HasSelection()) {
+    auto [from, to] =
+        std::minmax(selectionStart_, selectionEnd_, [](const QPoint& a, const QPoint& b) {
+          return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
+        });
+    if (y >= from.y() && y <= to.y()) {
+      const int width = std::max(static_cast<int>(look.Cells.size()), screen_.Columns());
+      look.SelectFrom = std::min(y == from.y() ? from.x() : 0, width);
+      look.SelectTo = std::min(y == to.y() ? to.x() : width, width);
+    }
+  }
+  return look;
+}
+
+void TComTerminal::Drawn(const QRegion& area) {
+  // A row painted only in part is drawn again whole at the next refresh.
+  drawn_.resize(static_cast<size_t>(settings_.Rows), TDrawnRow{{}, -2});
+  for (int row = 0; row < settings_.Rows; ++row) {
+    const QRect rect(0, row * cellHeight_, viewport()->width(), cellHeight_);
+    const QRegion painted = area.intersected(rect);
+    if (painted.isEmpty()) continue;
+    drawn_[static_cast<size_t>(row)] = painted == QRegion(rect) ? RowLook(row) : TDrawnRow{{}, -2};
+  }
+}
+
+void TComTerminal::scrollContentsBy(int, int dy) {
+  if (syncingBar_) return;  // the picture follows at the refresh that set it
+  if (dy != 0) {
+    top_ = std::clamp(verticalScrollBar()->value() - historyCount_, -historyCount_, HiddenRows());
+  }
   viewport()->update();
 }
 
@@ -458,7 +550,27 @@ void TComTerminal::DrawCharacter(QPainter& painter, const QRect& r, TTermLineSiz
   painter.restore();
 }
 
-void TComTerminal::paintEvent(QPaintEvent*) {
+void TComTerminal::wheelEvent(QWheelEvent* event) {
+  if (barStale_) SyncScrollBar();
+  QAbstractScrollArea::wheelEvent(event);
+}
+
+bool TComTerminal::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == verticalScrollBar() && barStale_) {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+        SyncScrollBar();
+        break;
+      default:
+        break;
+    }
+  }
+  return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+void TComTerminal::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   const QColor base = palette().color(QPalette::Base);
   const QColor text = palette().color(QPalette::Text);
@@ -478,6 +590,10 @@ void TComTerminal::paintEvent(QPaintEvent*) {
   const int history = screen_.HistoryCount();
   const int last = history + screen_.Rows();
   for (int row = 0; row < settings_.Rows && top + row < last; ++row) {
+    if (row * cellHeight_ > event->rect().bottom() ||
+        (row + 1) * cellHeight_ <= event->rect().top()) {
+      continue;
+    }
     const int y = top + row;
     const TTermLine& line = TextLine(y);
     // A character of a double-size line takes two cells.
@@ -521,6 +637,7 @@ void TComTerminal::paintEvent(QPaintEvent*) {
       }
     }
   }
+  Drawn(event->region());
 }
 
 // --- Keys
@@ -627,12 +744,14 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
       SendText(ToBytes(QApplication::clipboard()->text()));
     } else if ((mods & Qt::ShiftModifier) &&
                (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
+      if (barStale_) SyncScrollBar();
       QScrollBar* bar = verticalScrollBar();
       const int page = std::max(1, bar->pageStep() - 1);
       bar->setValue(bar->value() + (event->key() == Qt::Key_PageUp ? -page : page));
     } else {
       const std::string bytes = KeyToBytes(*event);
       if (bytes.empty()) {
+        if (barStale_) SyncScrollBar();
         QAbstractScrollArea::keyPressEvent(event);
         return;
       }

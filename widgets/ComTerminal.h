@@ -25,13 +25,16 @@
 /// sending a key goes to the application's exception handler.
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "../platform/Export.h"
 #include "../serial/ComLink.h"
@@ -204,6 +207,10 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
   /// Gives the horizontal scroll bar the screen's width beyond the view.
   void resizeEvent(QResizeEvent* event) override;
+  /// Scrolls the scroll-back, from where the screen is now.
+  void wheelEvent(QWheelEvent* event) override;
+  /// Brings the scroll bar up to date before the operator takes it.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Bind();
@@ -216,14 +223,29 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   void Reply(const std::string& bytes);
   TTermLineSettings LineSettings() const;  // the port's, for the parameter report
   void ApplyFont();
-  void Measure();   // the cell size from the font
-  void Follow();    // the scroll bar, the selection and the picture after the screen changed
+  void Measure();  // the cell size from the font
   void FitWidth();  // the horizontal scroll bar and the size hint after the width changed
-  // The vertical scroll bar's range: the history, and the screen's rows below a view too short
-  // for them. `top` is the view's top line counted from the screen's first row, negative in the
-  // history; at 0 or more the view is live and moves to keep the cursor's row in sight.
-  void FitHeight(int top);
+  // Where the view's top line goes: counted from the screen's first row, negative in the history;
+  // at 0 or more the view is live and moves to keep the cursor's row in sight.
+  void Place(int top);
   int HiddenRows() const;  // the screen's rows the view is too short to show at once
+  void Follow();   // the scroll bar, the selection and the picture after the screen changed
+  void Track();    // the scroll-back offset and the selection after the screen changed
+  void ScheduleRefresh();
+  void Refresh();  // the scroll bar and the rows that changed since they were drawn
+  void SyncScrollBar();
+  // What decides how a row of the view looks.
+  struct TDrawnRow {
+    TTermLine Cells;
+    int Cursor = -1;  // the cursor's column on this row, or -1
+    bool Focused = false;
+    int SelectFrom = 0;  // the selected columns, [from, to)
+    int SelectTo = 0;
+    bool Reverse = false;
+    friend bool operator==(const TDrawnRow&, const TDrawnRow&) = default;
+  };
+  TDrawnRow RowLook(int row) const;  // what a row of the view shows now
+  void Drawn(const QRegion& area);   // the rows in `area` show what the screen holds now
   QPoint TextPosition(const QPoint& pixel) const;  // into the text, clamped
   const TTermLine& TextLine(int y) const;          // y counted from the oldest history line
   int TopLine() const;                             // the text line at the view's top
@@ -239,8 +261,16 @@ class VALTREX_API TComTerminal : public QAbstractScrollArea {
   TTermDecoder decoder_;
   bool crPending_ = false;    // a received CR made a new line; an LF right after it is its pair
   uint64_t historySeen_ = 0;  // the screen's HistoryAdded() when the view last followed it
-  int historyShown_ = 0;      // the history's length the vertical scroll bar was last fitted to
   int shownColumns_ = 0;      // the screen's width the size hint last gave
+  int historyCount_ = 0;      // the screen's HistoryCount() then
+  int top_ = 0;               // the view's top line, as Place() takes it
+  bool syncingBar_ = false;   // the scroll bar is being set from top_, not by the operator
+  // Received bytes change the screen at once; the picture follows at most once a frame, and then
+  // only the rows that differ from what was drawn.
+  QTimer refreshTimer_;
+  QElapsedTimer sinceRefresh_;
+  bool barStale_ = false;  // the scroll bar's range and position wait for the next refresh
+  std::vector<TDrawnRow> drawn_;
   int cellWidth_ = 8;
   int cellHeight_ = 16;
   int ascent_ = 12;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+
 #include <QtTest/QTest>
 #include <chrono>
 #include <map>
@@ -41,6 +43,12 @@ struct LampRig {
   }
 
   bool Lit(TLedSignal s) const { return lamps.at(s)->State(); }
+  // The lamp's name and state as a screen reader reads them.
+  std::string Read(TLedSignal s) const {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(lamps.at(s).get());
+    return (face->text(QAccessible::Name) + " / " + face->text(QAccessible::Description))
+        .toStdString();
+  }
   // Runs the Qt loop, which serves what the port's worker handed over, until `done` holds.
   template <typename P>
   bool Until(P done) {
@@ -65,6 +73,8 @@ TEST(ComLed, LineLampsFollowTheirSignalFromOpenToClose) {
   EXPECT_TRUE(rig.Lit(lsCTS));
   EXPECT_FALSE(rig.Lit(lsDSR));
   EXPECT_TRUE(rig.Lit(lsRLSD));
+  EXPECT_EQ(rig.Read(lsCTS), "CTS / CTS on");
+  EXPECT_EQ(rig.Read(lsDSR), "DSR / DSR off");
 
   rig.line->SetModemStatus(platform::kMsDsrOn);
   rig.port.CallCTSChange();
@@ -74,6 +84,10 @@ TEST(ComLed, LineLampsFollowTheirSignalFromOpenToClose) {
   EXPECT_TRUE(rig.Lit(lsDSR));
   EXPECT_FALSE(rig.Lit(lsRLSD));
   EXPECT_FALSE(rig.Lit(lsRing));
+  EXPECT_EQ(rig.Read(lsCTS), "CTS / CTS off");
+  // A caption names the lamp.
+  rig.lamps[lsDSR]->SetCaption("Data set ready");
+  EXPECT_EQ(rig.Read(lsDSR), "Data set ready / Data set ready on");
 
   rig.port.Close();
   for (TLedSignal s : {lsConn, lsCTS, lsDSR, lsRLSD}) EXPECT_FALSE(rig.Lit(s)) << s;

@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
 #include <QSpinBox>
 #include <cerrno>
 #include <memory>
@@ -217,6 +220,35 @@ TEST(ComAdvancedDialog, AppliesTheRestAndRefusesThreadSettingsWhileOpen) {
   EXPECT_TRUE(open.ErrorText().startsWith("Cannot set property while connected"));
   EXPECT_EQ(rig.port.Timeouts().ReadTotalConstant(), 250);
   EXPECT_EQ(rig.line->CountCalls("SetCommTimeouts"), 0u);
+}
+
+// Every field of both dialogs is named by its label and labelled by it, whatever value it shows.
+TEST(ComSetupDialog, EachFieldIsNamedByItsLabel) {
+  DialogRig rig;
+  TComSetupDialog setup(rig.port);
+  TComAdvancedDialog advanced(rig.port);
+  int fields = 0;
+  for (QDialog* dialog : std::vector<QDialog*>{&setup, &advanced}) {
+    for (QFormLayout* form : dialog->findChildren<QFormLayout*>()) {
+      for (int row = 0; row < form->rowCount(); ++row) {
+        QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole);
+        QLayoutItem* field = form->itemAt(row, QFormLayout::FieldRole);
+        if (!label || !field) continue;
+        QString text = static_cast<QLabel*>(label->widget())->text().remove('&');
+        text.chop(1);  // the colon
+        EXPECT_EQ(field->widget()->accessibleName(), text);
+        // Qt on Linux reads a combo box's name as its value, and its label through this relation.
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(field->widget());
+        bool labelled = false;
+        for (const auto& [other, relation] : face->relations(QAccessible::Label)) {
+          labelled = labelled || other->object() == label->widget();
+        }
+        EXPECT_TRUE(labelled) << text.toStdString();
+        ++fields;
+      }
+    }
+  }
+  EXPECT_EQ(fields, 7 + 5 + 3 + 2);
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetrics>
 #include <QImage>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <QtTest/QTest>
@@ -559,6 +561,54 @@ TEST(ComTerminal, AScreenTallerThanTheViewScrollsToEveryRow) {
   terminal.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
   EXPECT_EQ(terminal.ScrollOffset(), 1);
   EXPECT_EQ(at(0), "row0");
+
+// Notes the region of each paint of a widget.
+class PaintLog : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      regions.push_back(static_cast<QPaintEvent*>(event)->region());
+    return false;
+  }
+  std::vector<QRegion> regions;
+};
+
+// What came in is drawn a frame later at most, and only the rows it changed.
+TEST(ComTerminal, OnlyTheRowsThatChangedAreDrawnAgain) {
+  TerminalRig rig;
+  rig.terminal->Write("first\r\nsecond\r\nthird");
+  rig.terminal->show();
+  PaintLog log;
+  rig.terminal->viewport()->installEventFilter(&log);
+  ASSERT_TRUE(rig.Until([&] { return !log.regions.empty(); }));
+  log.regions.clear();
+  const int h = QFontMetrics(rig.terminal->font()).height();
+  // The cursor moves from the third row to the second, where a letter changes.
+  rig.terminal->Write("\033[2;1HS");
+  ASSERT_TRUE(rig.Until([&] { return !log.regions.empty(); }));
+  const QRect drawn = log.regions.front().boundingRect();
+  EXPECT_EQ(drawn.top(), h);
+  EXPECT_EQ(drawn.bottom(), 3 * h - 1);
+  rig.terminal->viewport()->removeEventFilter(&log);
+}
+
+// A screen reader reads the screen's lines and where the cursor is.
+TEST(ComTerminal, TheScreenIsReadAsATerminalText) {
+  TerminalRig rig;
+  rig.terminal->SetRows(3);
+  rig.terminal->Write("hello\r\n\033[1mworld\033[0m  ");
+  QAccessibleInterface* face = QAccessible::queryAccessibleInterface(rig.terminal.get());
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(face->role(), QAccessible::Terminal);
+  QAccessibleTextInterface* text = face->textInterface();
+  ASSERT_NE(text, nullptr);
+  // The cursor's line keeps its blanks up to the cursor.
+  EXPECT_EQ(text->text(0, text->characterCount()), "hello\nworld  \n");
+  EXPECT_EQ(text->cursorPosition(), 13);
+  int start = 0;
+  int end = 0;
+  EXPECT_EQ(text->textAtOffset(2, QAccessible::WordBoundary, &start, &end), "hello");
+  EXPECT_EQ(text->textAtOffset(8, QAccessible::LineBoundary, &start, &end).trimmed(), "world");
 }
 
 }  // namespace

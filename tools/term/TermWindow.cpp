@@ -156,6 +156,7 @@ void TTermWindow::BuildWidgets() {
     Status(QStringLiteral("Port: %1").arg(Text(e.what())));
   };
   static_cast<QLabel*>(top->itemAt(0)->widget())->setBuddy(portBox_);
+  portBox_->setAccessibleName(QStringLiteral("Port"));
   top->addWidget(portBox_);
   connect_ = new QPushButton(QStringLiteral("&Connect"), central);
   disconnect_ = new QPushButton(QStringLiteral("&Disconnect"), central);
@@ -197,6 +198,7 @@ void TTermWindow::BuildWidgets() {
   hexView_->setMinimumWidth(
       hexView_->fontMetrics().horizontalAdvance(QString(48, QLatin1Char('0'))) +
       hexView_->verticalScrollBar()->sizeHint().width() + 16);
+  hexView_->setAccessibleName(QStringLiteral("Hex view"));
   views->addWidget(hexView_);
   views->setStretchFactor(0, 3);
   views->setStretchFactor(1, 2);
@@ -210,9 +212,15 @@ void TTermWindow::BuildWidgets() {
   packetStop_->setPlaceholderText(QStringLiteral("none"));
   packetStart_->setToolTip(QStringLiteral("Escapes: \\r \\n \\t \\\\ \\xHH"));
   packetStop_->setToolTip(packetStart_->toolTip());
-  strings->addWidget(new QLabel(QStringLiteral("Start:"), packets));
+  auto* startLabel = new QLabel(QStringLiteral("Start:"), packets);
+  auto* stopLabel = new QLabel(QStringLiteral("Stop:"), packets);
+  startLabel->setBuddy(packetStart_);
+  stopLabel->setBuddy(packetStop_);
+  packetStart_->setAccessibleName(QStringLiteral("Packet start"));
+  packetStop_->setAccessibleName(QStringLiteral("Packet stop"));
+  strings->addWidget(startLabel);
   strings->addWidget(packetStart_);
-  strings->addWidget(new QLabel(QStringLiteral("Stop:"), packets));
+  strings->addWidget(stopLabel);
   strings->addWidget(packetStop_);
   decode_ = new QCheckBox(QStringLiteral("Decode &generator frames"), packets);
   decode_->setToolTip(
@@ -229,6 +237,7 @@ void TTermWindow::BuildWidgets() {
   packetView_->setFont(fixed);
   packetView_->setLineWrapMode(QPlainTextEdit::NoWrap);
   packetView_->setMaximumBlockCount(5000);
+  packetView_->setAccessibleName(QStringLiteral("Packets"));
   packetLayout->addWidget(packetView_);
 
   auto* inbound = new QSplitter(Qt::Vertical, central);
@@ -243,6 +252,8 @@ void TTermWindow::BuildWidgets() {
   sendEdit_ = new QLineEdit(central);
   sendEdit_->setFont(fixed);
   sendEdit_->setPlaceholderText(QStringLiteral("A line to send"));
+  // These have no label beside them: their names say what a label would.
+  sendEdit_->setAccessibleName(QStringLiteral("Line to send"));
   lineEnd_ = new QComboBox(central);
   for (TLineEnd end : {leAsIs, leCR, leLF, leCRLF}) {
     lineEnd_->addItem(QString::fromStdString(LineEndToStr(end)));
@@ -255,6 +266,8 @@ void TTermWindow::BuildWidgets() {
     emulation_->addItem(QString::fromStdString(widgets::EmulationToStr(e)));
   }
   emulation_->setToolTip(QStringLiteral("Terminal emulation"));
+  emulation_->setAccessibleName(emulation_->toolTip());
+  lineEnd_->setAccessibleName(QStringLiteral("Line end"));
   echo_ = new QCheckBox(QStringLiteral("&Echo"), central);
   echo_->setToolTip(QStringLiteral("Show what is sent from the terminal on its screen too"));
   auto* clear = new QPushButton(QStringLiteral("C&lear"), central);
@@ -458,9 +471,26 @@ void TTermWindow::SendFile(const QString& fileName) {
 
 void TTermWindow::Received(std::string bytes) {
   const std::string hex = HexLines(bytes, hexColumn_);
-  QTextCursor end(hexView_->document());
-  end.movePosition(QTextCursor::End);
-  end.insertText(QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size())));
+  hexPending_ += QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size()));
+  // An append costs the view far more than the text in it: the reads of a flood go in together,
+  // at most once a frame, while a read after a quiet spell shows at once.
+  constexpr qint64 kFrameMs = 16;
+  if (hexFlushArmed_) return;
+  const auto flush = [this] {
+    hexFlushArmed_ = false;
+    hexSince_.start();
+    QTextCursor end(hexView_->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(hexPending_);
+    hexPending_.clear();
+  };
+  const qint64 since = hexSince_.isValid() ? hexSince_.elapsed() : kFrameMs;
+  if (since >= kFrameMs) {
+    flush();
+    return;
+  }
+  hexFlushArmed_ = true;
+  QTimer::singleShot(static_cast<int>(kFrameMs - since), this, flush);
 }
 
 void TTermWindow::ShowPacket(const std::string& bytes, bool sent) {

@@ -13,6 +13,7 @@
 // when the window is made and stored there when it closes; a file that does not read is told once
 // and the defaults are used.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
@@ -126,6 +127,10 @@ class TTermWindow : public QMainWindow {
   serial::TPacketAssembler sentPackets_;
   std::array<widgets::TComLed*, 6> leds_{};
   int hexColumn_ = 0;
+  // Hex text received and not yet in the view: it goes in at most once a frame.
+  QString hexPending_;
+  bool hexFlushArmed_ = false;
+  QElapsedTimer hexSince_;
   // While the port is open its device is checked now and then: a device that has gone ends the
   // event thread without a word, and only asking the driver tells.
   QTimer lineWatch_;
