@@ -149,6 +149,8 @@ TEST_F(PtyPort, TheLineIsTakenExclusively) {
   second.SetPort(path_);
   const EComPort e = Raised([&] { second.Open(); });
   EXPECT_EQ(e.ErrorCode(), 1);
+  // On Linux the system's error is called what it is, with the system's words.
+  EXPECT_STREQ(e.what(), "Unable to open com port (system error 16: Device or resource busy)");
   EXPECT_FALSE(second.Connected());
   port_.Close();
   second.Open();  // free again once the first has let go
