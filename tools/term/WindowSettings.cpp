@@ -8,7 +8,7 @@
 namespace term {
 namespace {
 
-constexpr std::array<const char*, 4> kLineEndTexts = {"As is", "CR", "LF", "CR+LF"};
+constexpr std::array<const char*, 4> kLineEndTexts = {"AsIs", "CR", "LF", "CRLF"};
 constexpr std::array<std::string_view, 4> kLineEndBytes = {"", "\r", "\n", "\r\n"};
 
 int HexDigit(char c) {
@@ -33,10 +33,16 @@ std::string LineEndToStr(TLineEnd value) {
 
 TLineEnd StrToLineEnd(std::string_view text) {
   const std::string_view t = serial::TrimText(text);
+  if (serial::SameText(t, "As is")) return leAsIs;
+  if (serial::SameText(t, "CR+LF")) return leCRLF;
   for (size_t i = 0; i < kLineEndTexts.size(); ++i) {
     if (serial::SameText(t, kLineEndTexts[i])) return static_cast<TLineEnd>(i);
   }
   throw serial::EComConvert("line end", std::string(text));
+}
+
+bool NewLineOnCRByDefault(widgets::TTermEmulation emulation) {
+  return emulation == widgets::teANSI;
 }
 
 std::string_view LineEndBytes(TLineEnd value) {
