@@ -18,10 +18,15 @@ int HexDigit(char c) {
   return -1;
 }
 
+// The truth values the terminal control's settings read, read the same way here.
 bool TextToBool(const std::string& key, std::string_view text) {
   const std::string_view t = serial::TrimText(text);
-  if (serial::SameText(t, "true")) return true;
-  if (serial::SameText(t, "false")) return false;
+  for (const char* yes : {"true", "yes", "on", "1"}) {
+    if (serial::SameText(t, yes)) return true;
+  }
+  for (const char* no : {"false", "no", "off", "0"}) {
+    if (serial::SameText(t, no)) return false;
+  }
   throw serial::EComConvert(key, std::string(text));
 }
 

@@ -71,6 +71,7 @@ TEST(WindowSettings, StoredFormReadsBackAndNamesABadKey) {
   // A key not there keeps its value; a bad one is named.
   const TWindowSettings kept = ValuesToWindowSettings({{"hexview", "false"}}, s);
   EXPECT_EQ(kept.LineEnd, leCRLF);
+  EXPECT_TRUE(ValuesToWindowSettings({{"HexView", "yes"}}, s).HexView);
   try {
     ValuesToWindowSettings({{"LineEnd", "CR"}, {"PacketStop", "\\q"}}, s);
     FAIL() << "a bad escape was read";
