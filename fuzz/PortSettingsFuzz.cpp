@@ -98,7 +98,7 @@ void CheckError(const serial::EComPort& e) {
   FUZZ_CHECK(e.ErrorCode() >= 1 && e.ErrorCode() <= serial::ecode::kCount);
   std::string message = serial::ComErrorText(e.ErrorCode());
   if (e.SystemErrorCode() != -1) {
-    message += " (win error code: " + std::to_string(e.SystemErrorCode()) + ")";
+    message += " (" + platform::SystemErrorText(e.SystemErrorCode()) + ")";
   }
   FUZZ_CHECK(e.Message() == message);
   FUZZ_CHECK(std::string(e.what()) == message);

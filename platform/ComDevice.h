@@ -29,6 +29,9 @@ extern VALTREX_API const int kInvalidHandleError;  ///< an operation on the inva
 
 /// The calling thread's last system error: what a failed wait leaves behind.
 VALTREX_API int LastSystemError();
+/// A system error value as the system names it in a message: "system error 22: Invalid
+/// argument" on Linux, "win error code: 87" on Windows.
+VALTREX_API std::string SystemErrorText(int error);
 
 /// The largest 32-bit count: "no limit" where the driver takes a count.
 inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;

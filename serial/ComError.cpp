@@ -1,5 +1,7 @@
 #include "serial/ComError.h"
 
+#include "platform/ComDevice.h"
+
 namespace serial {
 namespace {
 
@@ -32,7 +34,7 @@ constexpr const char* kMessages[ecode::kCount] = {
 std::string MakeMessage(int32_t code, int32_t systemErrorCode, const std::string& detail) {
   std::string message = ComErrorText(code);
   if (systemErrorCode != -1) {
-    message += " (win error code: " + std::to_string(systemErrorCode) + ")";
+    message += " (" + platform::SystemErrorText(systemErrorCode) + ")";
   }
   if (!detail.empty()) message += ": " + detail;
   return message;

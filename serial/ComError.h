@@ -57,7 +57,8 @@ class VALTREX_API EComPort : public std::exception {
   /// The code into the message table, one of namespace ecode.
   int32_t ErrorCode() const { return code_; }
   /// The platform's error value (errno's on Linux), or -1 when none is known. The message shows
-  /// it as "(win error code: N)" on every system.
+  /// it as the system names it: "(system error N: text)" on Linux, "(win error code: N)" on
+  /// Windows.
   int32_t SystemErrorCode() const { return systemErrorCode_; }
   /// The whole message, as what() gives it.
   const std::string& Message() const { return message_; }

@@ -20,6 +20,19 @@ TComThread::TComThread(TCustomComPort& port)
   SetLevel(ThreadLevel(port.EventThreadPriority()));
   // A mask the device refuses shows as a wait that cannot start: the worker then ends quietly.
   device_.SetCommMask(EventsToInts(port.Events));
+  // Bytes that came before the mask was armed raise no event, on Windows as on the termios
+  // device: only bytes arriving after it do. Left alone they would wait unseen until the next
+  // byte came, and a query among them unanswered. So the queue is looked at once the mask is
+  // armed, here on the opening thread before the worker runs, and the worker's first turn
+  // delivers a receive event of its own, in the port's delivery mode, never beside another.
+  // A byte that comes in between is told twice; the second delivery finds nothing and is quiet.
+  if (port.Events.Contains(evRxChar)) {
+    try {
+      rxQueued_ = port.InputCount() > 0;
+    } catch (const EComPort&) {
+      // A device that cannot tell its queue fails its wait too, and the worker ends there.
+    }
+  }
   Start();
 }
 
@@ -65,6 +78,10 @@ void TComThread::Execute() {
   } endWait{device_, ov, deviceReleased_};
 
   try {
+    if (rxQueued_ && !Stopping()) {
+      detectedEvents_ = TComEvents{evRxChar};
+      DispatchComMsg();
+    }
     // A stop that came while delivering takes effect before the device is waited on again: the
     // delivery may have closed the port, and with it the device.
     while (!Stopping()) {

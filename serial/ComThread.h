@@ -53,6 +53,8 @@ class TComThread : public platform::TThread {
   // finds it.
   platform::TEvent stopEvent_{true, false};
   TComEvents detectedEvents_;
+  // Bytes were queued when the mask was armed: the worker's first turn delivers them.
+  bool rxQueued_ = false;
   std::atomic<std::thread::id> deliverer_{};
   std::atomic<bool> deviceReleased_{false};
 };

@@ -95,6 +95,10 @@ std::string LineEndToStr(TTermLineEnd value) {
 }
 
 TTermLineEnd StrToLineEnd(std::string_view text) {
+  // The other spellings people write read too; what is stored is always the one above.
+  const std::string_view t = serial::TrimText(text);
+  if (serial::SameText(t, "As is")) return tlAsIs;
+  if (serial::SameText(t, "CR+LF")) return tlCRLF;
   return static_cast<TTermLineEnd>(Find(kLineEnds, text, "line end"));
 }
 

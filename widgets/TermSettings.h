@@ -2,8 +2,9 @@
 /// \file
 /// Every setting of a terminal control as one plain value, and its stored form: one key per
 /// setting with the value's text, as a port's settings are stored. Emulations read and write as
-/// "VT52", "VT100", "ANSI"; line ends as "AsIs", "CRLF", "LF"; reading back ignores case and
-/// surrounding blanks, and a text that names no value raises serial::EComConvert.
+/// "VT52", "VT100", "ANSI"; line ends as "AsIs", "CRLF", "LF" ("As is" and "CR+LF" read too);
+/// reading back ignores case and surrounding blanks, and a text that names no value raises
+/// serial::EComConvert.
 
 #include <cstdint>
 #include <string>

@@ -29,6 +29,12 @@ struct FakePort {
   TComPort port;
 };
 
+// A message's text with the system's error as the system names it (the fake line fails with
+// errno's values on every system).
+inline std::string WithSystemError(const std::string& text, int error) {
+  return text + " (" + platform::SystemErrorText(error) + ")";
+}
+
 // Names the delivery modes in parameterised tests' names.
 inline std::string ModeName(const ::testing::TestParamInfo<TSyncMethod>& info) {
   return info.param == smThreadSync   ? "ThreadSync"

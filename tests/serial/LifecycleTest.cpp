@@ -82,7 +82,7 @@ TEST(Lifecycle, OpeningAMissingNameFailsAndCanBeTriedAgain) {
   const EComPort e = Raised([&] { f.port.Open(); });
   EXPECT_EQ(e.ErrorCode(), 1);
   EXPECT_EQ(e.SystemErrorCode(), ENOENT);
-  EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+  EXPECT_EQ(e.what(), WithSystemError("Unable to open com port", ENOENT));
   EXPECT_FALSE(f.port.Connected());
   EXPECT_EQ(cb.seen, std::vector<std::string>{"BeforeOpen"});
 
@@ -202,8 +202,7 @@ TEST(Lifecycle, TheDestructorClosesAndNeverThrows) {
   }
   EXPECT_FALSE(line->IsOpen());
   EXPECT_EQ(caught.messages,
-            std::vector<std::string>{
-                "PurgeComm function failed (win error code: " + std::to_string(ENXIO) + ")"});
+            std::vector<std::string>{WithSystemError("PurgeComm function failed", ENXIO)});
 }
 
 TEST(Lifecycle, LoadedOpensAPortStoredAsConnected) {
@@ -221,7 +220,7 @@ TEST(Lifecycle, LoadedOpensAPortStoredAsConnected) {
   }
   // COM9 does not exist: its failed open went to the application's handler.
   EXPECT_EQ(caught.messages,
-            std::vector<std::string>{"Unable to open com port (win error code: 2)"});
+            std::vector<std::string>{WithSystemError("Unable to open com port", ENOENT)});
 
   FakePort designed;
   designed.port.SetComponentState({.Designing = true, .Loading = false});

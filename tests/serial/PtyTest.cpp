@@ -149,6 +149,8 @@ TEST_F(PtyPort, TheLineIsTakenExclusively) {
   second.SetPort(path_);
   const EComPort e = Raised([&] { second.Open(); });
   EXPECT_EQ(e.ErrorCode(), 1);
+  // On Linux the system's error is called what it is, with the system's words.
+  EXPECT_STREQ(e.what(), "Unable to open com port (system error 16: Device or resource busy)");
   EXPECT_FALSE(second.Connected());
   port_.Close();
   second.Open();  // free again once the first has let go
@@ -247,6 +249,29 @@ TEST_P(PtyThread, OneReadServesThePortAndTwoLinks) {
   // The links got the very pieces the port's handler got: one read each time, shared.
   EXPECT_EQ(chunks[1], chunks[0]);
   EXPECT_EQ(chunks[2], chunks[0]);
+}
+
+// Bytes the peer sent before the port opened raise no event of their own: the first delivery
+// brings them without waiting for more. (No line end among them: the pseudo-terminal's cooked
+// mode, still in force when they come, would turn a CR into LF.)
+TEST_P(PtyThread, BytesWaitingAtTheOpenAreDeliveredWithoutMore) {
+  Send("\x1b[c#02OK");
+  std::mutex mutex;
+  std::string got;
+  platform::TEvent all(true, false);
+  TComLink link;
+  link.OnRxBuf = [&](TCustomComPort&, const void* data, int32_t count) {
+    std::lock_guard lock(mutex);
+    got.append(static_cast<const char*>(data), static_cast<size_t>(count));
+    if (got.size() == 8) all.Set();
+  };
+  port_.RegisterLink(&link);
+  port_.Open();
+  const bool came = Await(all);
+  port_.Close();
+  port_.UnRegisterLink(&link);
+  ASSERT_TRUE(came);
+  EXPECT_EQ(got, "\x1b[c#02OK");
 }
 
 TEST_P(PtyThread, TxEmptyOnceAWriteHasDrained) {

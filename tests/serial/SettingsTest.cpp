@@ -371,9 +371,8 @@ TEST(Errors, MessagesComeFromTheOneTable) {
   const EComPort withSystem(3, 9);
   EXPECT_EQ(withSystem.ErrorCode(), 3);
   EXPECT_EQ(withSystem.SystemErrorCode(), 9);
-  EXPECT_STREQ(withSystem.what(), "ReadFile function failed (win error code: 9)");
-  EXPECT_STREQ(EComPort(22, 0).what(),
-               "A component is linked to OnRxBuf event (win error code: 0)");
+  EXPECT_EQ(withSystem.what(), WithSystemError("ReadFile function failed", 9));
+  EXPECT_EQ(EComPort(22, 0).what(), WithSystemError("A component is linked to OnRxBuf event", 0));
 }
 
 }  // namespace

@@ -54,8 +54,8 @@ TEST(Storage, PortsOwnStorageComesBeforeTheDefaultAndNoneFails) {
   TComPort bare;
   const EComPort store = Raised([&] { bare.StoreIniFile("f.ini", "S"); });
   EXPECT_EQ(store.SystemErrorCode(), ENOSYS);
-  EXPECT_EQ(store.Message(), "Failed to store settings (win error code: " + std::to_string(ENOSYS) +
-                                 "): no settings storage is installed");
+  EXPECT_EQ(store.Message(), WithSystemError("Failed to store settings", ENOSYS) +
+                                 ": no settings storage is installed");
   EXPECT_EQ(Raised([&] { bare.StoreRegistry("K"); }).ErrorCode(), ecode::kStoreSettings);
   EXPECT_EQ(Raised([&] { bare.LoadIniFile("f.ini", "S"); }).ErrorCode(), ecode::kLoadSettings);
   EXPECT_EQ(Raised([&] { bare.LoadRegistry("K"); }).ErrorCode(), ecode::kLoadSettings);

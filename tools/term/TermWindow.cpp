@@ -15,7 +15,9 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextCursor>
@@ -23,6 +25,7 @@
 #include <QTime>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -32,6 +35,7 @@
 #include "serial/extras/ComSettingsStorage.h"
 #include "serial/extras/ComStrings.h"
 #include "serial/extras/IniDocument.h"
+#include "serial/extras/PortSettings.h"
 #include "serial/extras/SettingsFile.h"
 #include "tools/term/FrameDecoder.h"
 #include "widgets/ComComboBox.h"
@@ -66,6 +70,45 @@ std::string ErrorsText(serial::TComErrors errors) {
   }
   return text;
 }
+
+// The hex view asks for a whole line of sixteen bytes beside the screen; the window sizes itself
+// from that, and the view gives way first when the screen is too small for both.
+//
+// It shows what came last: it follows the newest bytes unless the operator has scrolled up to
+// read something, and then stays where it was put until scrolled to the end again. The scroll
+// range may grow only once the view has laid new text out, after the append: a view that
+// follows goes on to the end then too.
+class THexView final : public QPlainTextEdit {
+ public:
+  explicit THexView(QWidget* parent) : QPlainTextEdit(parent) {
+    QScrollBar* bar = verticalScrollBar();
+    // New text grows the range and leaves the value alone: only scrolling moves the value.
+    QObject::connect(bar, &QScrollBar::valueChanged, this,
+                     [this, bar](int value) { following_ = value == bar->maximum(); });
+    QObject::connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+      if (following_) bar->setValue(maximum);
+    });
+  }
+
+  void AppendFollowing(const QString& text) {
+    QScrollBar* bar = verticalScrollBar();
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(text);
+    if (following_) bar->setValue(bar->maximum());
+  }
+
+  QSize sizeHint() const override {
+    const int frame = 2 * frameWidth();
+    const int margin = 2 * static_cast<int>(document()->documentMargin());
+    return {fontMetrics().horizontalAdvance(QString(48, QLatin1Char('0'))) + margin + frame +
+                verticalScrollBar()->sizeHint().width(),
+            QPlainTextEdit::sizeHint().height()};
+  }
+
+ private:
+  bool following_ = true;
+};
 
 template <typename F>
 void TellFailure(F&& action, const std::function<void(const std::string&)>& tell) {
@@ -105,14 +148,15 @@ TTermWindow::TTermWindow(std::string settingsFile, QWidget* parent)
   lineWatch_.setInterval(kWatchMs);
   QObject::connect(&lineWatch_, &QTimer::timeout, this, [this] { WatchLine(); });
 
-  // The generator and most devices end their lines with CR alone: each line end starts a line.
   widgets::TTermSettings screen = terminal_->Settings();
-  screen.ReceiveLineEnd = widgets::tlCRLF;
+  screen.ReceiveLineEnd =
+      NewLineOnCRByDefault(screen.Emulation) ? widgets::tlCRLF : widgets::tlAsIs;
   terminal_->SetSettings(screen);
   LoadSettings();
   ShowTerminalSettings();
   ApplyPacketStrings();
   ShowConnection(false);
+  SizeToScreen();
 }
 
 TTermWindow::~TTermWindow() {
@@ -153,7 +197,7 @@ void TTermWindow::BuildWidgets() {
   portBox_->SetComPort(&port_);
   portBox_->setMinimumWidth(180);
   portBox_->OnError = [this](widgets::TComComboBox&, const serial::EComPort& e) {
-    Status(QStringLiteral("Port: %1").arg(Text(e.what())));
+    Status(QStringLiteral("Port: %1").arg(FailureText(e)));
   };
   static_cast<QLabel*>(top->itemAt(0)->widget())->setBuddy(portBox_);
   portBox_->setAccessibleName(QStringLiteral("Port"));
@@ -184,24 +228,23 @@ void TTermWindow::BuildWidgets() {
 
   // What comes in: the screen, the hex view beside it, the packets below.
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  auto* views = new QSplitter(Qt::Horizontal, central);
+  auto* views = views_ = new QSplitter(Qt::Horizontal, central);
   // The control shows what the port receives and sends what is typed on it by itself.
   terminal_ = new widgets::TComTerminal(views);
   terminal_->SetComPort(&port_);
   views->addWidget(terminal_);
-  hexView_ = new QPlainTextEdit(views);
+  hexView_ = new THexView(views);
   hexView_->setReadOnly(true);
   hexView_->setFont(fixed);
   hexView_->setLineWrapMode(QPlainTextEdit::NoWrap);
   hexView_->setMaximumBlockCount(5000);
-  // Room for a whole line of sixteen bytes beside the screen.
-  hexView_->setMinimumWidth(
-      hexView_->fontMetrics().horizontalAdvance(QString(48, QLatin1Char('0'))) +
-      hexView_->verticalScrollBar()->sizeHint().width() + 16);
   hexView_->setAccessibleName(QStringLiteral("Hex view"));
   views->addWidget(hexView_);
-  views->setStretchFactor(0, 3);
-  views->setStretchFactor(1, 2);
+  // The screen keeps its width and the hex view takes what is left: when there is too little,
+  // the hex view gives way first.
+  views->setStretchFactor(0, 0);
+  views->setStretchFactor(1, 1);
+  views->setCollapsible(0, false);
 
   auto* packets = new QGroupBox(QStringLiteral("Packets"), central);
   auto* packetLayout = new QVBoxLayout(packets);
@@ -240,7 +283,7 @@ void TTermWindow::BuildWidgets() {
   packetView_->setAccessibleName(QStringLiteral("Packets"));
   packetLayout->addWidget(packetView_);
 
-  auto* inbound = new QSplitter(Qt::Vertical, central);
+  auto* inbound = inbound_ = new QSplitter(Qt::Vertical, central);
   inbound->addWidget(views);
   inbound->addWidget(packets);
   inbound->setStretchFactor(0, 3);
@@ -270,12 +313,17 @@ void TTermWindow::BuildWidgets() {
   lineEnd_->setAccessibleName(QStringLiteral("Line end"));
   echo_ = new QCheckBox(QStringLiteral("&Echo"), central);
   echo_->setToolTip(QStringLiteral("Show what is sent from the terminal on its screen too"));
+  newLineOnCR_ = new QCheckBox(QStringLiteral("New line on C&R"), central);
+  newLineOnCR_->setToolTip(
+      QStringLiteral("Each CR, LF or CR+LF received starts a line. Off, a CR returns to the "
+                     "line's start and an LF moves down, as on a VT100."));
   auto* clear = new QPushButton(QStringLiteral("C&lear"), central);
   bottom->addWidget(sendEdit_, 1);
   bottom->addWidget(lineEnd_);
   bottom->addWidget(send_);
   bottom->addWidget(sendFile_);
   bottom->addWidget(emulation_);
+  bottom->addWidget(newLineOnCR_);
   bottom->addWidget(echo_);
   bottom->addWidget(hexShown_);
   bottom->addWidget(clear);
@@ -286,14 +334,37 @@ void TTermWindow::BuildWidgets() {
   QObject::connect(hexShown_, &QCheckBox::toggled, hexView_, &QWidget::setVisible);
   QObject::connect(clear, &QPushButton::clicked, this, [this] { ClearViews(); });
   QObject::connect(emulation_, &QComboBox::activated, this, [this](int index) {
-    terminal_->SetEmulation(static_cast<widgets::TTermEmulation>(index));
+    const auto emulation = static_cast<widgets::TTermEmulation>(index);
+    terminal_->SetEmulation(emulation);
+    // Another emulation brings its own way with CR; the box can change it again afterwards.
+    const QSignalBlocker quiet(newLineOnCR_);
+    newLineOnCR_->setChecked(NewLineOnCRByDefault(emulation));
+    ApplyNewLineOnCR();
   });
+  QObject::connect(newLineOnCR_, &QCheckBox::toggled, this, [this] { ApplyNewLineOnCR(); });
   QObject::connect(echo_, &QCheckBox::toggled, this,
                    [this](bool on) { terminal_->SetLocalEcho(on); });
 
   setCentralWidget(central);
   statusBar()->setSizeGripEnabled(true);
-  resize(980, 600);
+}
+
+void TTermWindow::SizeToScreen() {
+  // The screen whole at its font, the hex view beside it, the packets below: as much of that as
+  // the screen has room for.
+  const QSize screen = terminal_->sizeHint();
+  const int hex = hexShown_->isChecked() ? hexView_->sizeHint().width() : 0;
+  views_->setSizes({screen.width(), hex});
+  const int packets = std::max(inbound_->widget(1)->sizeHint().height(), screen.height() / 3);
+  inbound_->setSizes({screen.height(), packets});
+  QSize want = sizeHint();
+  want.rwidth() = std::max(want.width(), centralWidget()->layout()->contentsMargins().left() +
+                                             centralWidget()->layout()->contentsMargins().right() +
+                                             screen.width() + hex + views_->handleWidth());
+  if (const QScreen* display = this->screen()) {
+    want = want.boundedTo(display->availableGeometry().size());
+  }
+  resize(want);
 }
 
 widgets::TComLed& TTermWindow::Led(widgets::TLedSignal signal) {
@@ -333,6 +404,13 @@ void TTermWindow::ShowWindowSettings(const TWindowSettings& s) {
 void TTermWindow::ShowTerminalSettings() {
   emulation_->setCurrentIndex(terminal_->Emulation());
   echo_->setChecked(terminal_->LocalEcho());
+  // Shown, not applied: a stored LF line end stays until the box is changed.
+  const QSignalBlocker quiet(newLineOnCR_);
+  newLineOnCR_->setChecked(terminal_->ReceiveLineEnd() == widgets::tlCRLF);
+}
+
+void TTermWindow::ApplyNewLineOnCR() {
+  terminal_->SetReceiveLineEnd(newLineOnCR_->isChecked() ? widgets::tlCRLF : widgets::tlAsIs);
 }
 
 // --- the line
@@ -357,10 +435,62 @@ void TTermWindow::Connect() {
     port_.SetPort(name);
     port_.Open();
   } catch (const std::exception& e) {
-    Status(QStringLiteral("Cannot open %1: %2").arg(Text(name), Text(e.what())));
+    Status(QStringLiteral("Cannot open %1: %2").arg(Text(name), FailureText(e)));
     return;
   }
   Status(QStringLiteral("Connected: %1").arg(Text(LineDescription())));
+}
+
+QString TTermWindow::FailureText(const std::exception& e) const {
+  // The component's message says what call failed and with what error; the engineer at the
+  // line also wants to read what that means and what to try.
+  const QString message = Text(e.what());
+  const auto* failure = dynamic_cast<const serial::EComPort*>(&e);
+  if (!failure) return message;
+  std::string hint;
+  switch (failure->ErrorCode()) {
+    case serial::ecode::kOpen:
+      switch (failure->SystemErrorCode()) {
+        case EBUSY:
+          hint = "The port is in use by another program: close it there, or choose another port.";
+          break;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+          hint =
+              "There is no such port: check that the adapter is plugged in, and pick the port "
+              "from the list.";
+          break;
+        case EACCES:
+        case EPERM:
+          hint =
+              "You may not use this port: add your user to the port's group (dialout, "
+              "usually) and log in again.";
+          break;
+        default:
+          hint = "The system refused the port: check its name and the adapter.";
+          break;
+      }
+      break;
+    case serial::ecode::kSetCommState:
+      if (port_.StopBits() == serial::sbOne5StopBits && port_.DataBits() != serial::dbFive) {
+        hint = "The driver refused 1.5 stop bits with " + serial::DataBitsToStr(port_.DataBits()) +
+               " data bits (1.5 go with 5 data bits only): choose others with Line...";
+      } else {
+        hint = "The driver refused the line settings (" + LineDescription() +
+               "): a rate or a character format it cannot make. Choose others with Line...";
+      }
+      break;
+    case serial::ecode::kSetCommTimeouts:
+      hint = "The driver refused the time-outs: change them with Advanced...";
+      break;
+    case serial::ecode::kSetupComm:
+      hint = "The driver refused the buffer sizes: change them with Advanced...";
+      break;
+    default:
+      break;
+  }
+  return hint.empty() ? message : QStringLiteral("%1. %2").arg(message, Text(hint));
 }
 
 void TTermWindow::Disconnect() {
@@ -479,9 +609,7 @@ void TTermWindow::Received(std::string bytes) {
   const auto flush = [this] {
     hexFlushArmed_ = false;
     hexSince_.start();
-    QTextCursor end(hexView_->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(hexPending_);
+    static_cast<THexView*>(hexView_)->AppendFollowing(hexPending_);
     hexPending_.clear();
   };
   const qint64 since = hexSince_.isValid() ? hexSince_.elapsed() : kFrameMs;
@@ -522,6 +650,7 @@ void TTermWindow::ApplyPacketStrings() {
 
 void TTermWindow::ClearViews() {
   terminal_->Clear();
+  hexPending_.clear();
   hexView_->clear();
   packetView_->clear();
   hexColumn_ = 0;
@@ -543,57 +672,131 @@ void TTermWindow::OpenAdvancedDialog() {
 
 // --- the settings file
 
+template <typename S, typename Read, typename Write>
+S TTermWindow::ReadSection(const char* section, S settings, Read read, Write write) {
+  for (const auto& value : document_.ReadSection(section)) {
+    try {
+      read(serial::TSettingValues{value}, settings);
+    } catch (const serial::EComConvert&) {
+      kept_.push_back({section, value.first, value.second, {}});
+    }
+  }
+  // What the window would write for each of them: the default now in use.
+  for (TKeptValue& k : kept_) {
+    if (k.section != section) continue;
+    for (const auto& [name, text] : write(settings)) {
+      if (serial::SameText(name, k.key)) k.written = text;
+    }
+  }
+  return settings;
+}
+
 void TTermWindow::LoadSettings() {
-  const widgets::TTermSettings screenDefaults = terminal_->Settings();
+  TWindowSettings window;
   // The first start finds no file: the defaults are what there is to use, and nothing is wrong.
   if (!QFileInfo::exists(QString::fromStdString(settingsFile_))) {
-    ShowWindowSettings(TWindowSettings{});
+    ShowWindowSettings(window);
     return;
   }
-  TWindowSettings window;
-  widgets::TTermSettings screen = screenDefaults;
   try {
-    // All of it reads, or nothing of it is used: the window's and the terminal's parts first,
-    // which change nothing, then the port's, which takes its values only when every one reads.
     const auto text = serial::ReadSettingsFile(settingsFile_, serial::ecode::kLoadSettings);
-    const serial::TIniDocument document(text.value_or(""));
-    for (const char* section : {kWindowSection, kTermSection}) {
-      if (!document.HasSection(section)) {
-        serial::RaiseComError(serial::ecode::kLoadSettings, -1,
-                              std::string("no section [") + section + "] in " + settingsFile_);
-      }
-    }
-    try {
-      window = ValuesToWindowSettings(document.ReadSection(kWindowSection), TWindowSettings{});
-      widgets::ValuesToTermSettings(document.ReadSection(kTermSection), screen);
-    } catch (const serial::EComConvert& e) {
-      serial::RaiseComError(serial::ecode::kLoadSettings, -1,
-                            std::string(e.what()) + " in " + settingsFile_);
-    }
-    port_.LoadIniFile(settingsFile_, kPortSection);
+    document_ = serial::TIniDocument(text.value_or(""));
+    documentRead_ = true;
   } catch (const std::exception& e) {
-    ShowWindowSettings(TWindowSettings{});
+    ShowWindowSettings(window);
     Status(QStringLiteral("Settings not read, defaults used: %1").arg(Text(e.what())));
     return;
   }
+  if (!document_.HasSection(kPortSection) && !document_.HasSection(kTermSection) &&
+      !document_.HasSection(kWindowSection)) {
+    ShowWindowSettings(window);
+    Status(QStringLiteral("Settings not read, defaults used: no [%1], [%2] or [%3] section in %4")
+               .arg(kPortSection, kTermSection, kWindowSection, Text(settingsFile_)));
+    return;
+  }
+  // Each value that reads is used; one that does not leaves its setting at the default, and is
+  // named.
+  window = ReadSection(
+      kWindowSection, window,
+      [](const serial::TSettingValues& v, TWindowSettings& s) { s = ValuesToWindowSettings(v, s); },
+      WindowSettingsToValues);
+  widgets::TTermSettings screen = ReadSection(
+      kTermSection, terminal_->Settings(),
+      [](const serial::TSettingValues& v, widgets::TTermSettings& s) {
+        widgets::ValuesToTermSettings(v, s);
+      },
+      widgets::TermSettingsToValues);
+  // Without a line end of its own the emulation's is used.
+  const auto lineEnd = document_.ReadString(kTermSection, "ReceiveLineEnd");
+  bool lineEndRead = lineEnd.has_value();
+  try {
+    if (lineEnd) widgets::StrToLineEnd(*lineEnd);
+  } catch (const serial::EComConvert&) {
+    lineEndRead = false;
+  }
+  if (!lineEndRead) {
+    screen.ReceiveLineEnd =
+        NewLineOnCRByDefault(screen.Emulation) ? widgets::tlCRLF : widgets::tlAsIs;
+  }
   terminal_->SetSettings(screen);
+  const serial::TComPortSettings line = ReadSection(
+      kPortSection, serial::GetPortSettings(port_),
+      [](const serial::TSettingValues& v, serial::TComPortSettings& s) {
+        serial::ValuesToPortSettings(v, s);
+      },
+      serial::PortSettingsToValues);
   ShowWindowSettings(window);
+  try {
+    serial::SetPortSettings(port_, line);
+  } catch (const std::exception& e) {
+    Status(QStringLiteral("Port settings not used: %1").arg(Text(e.what())));
+    return;
+  }
+  if (!kept_.empty()) {
+    QStringList names;
+    for (const TKeptValue& k : kept_) {
+      names << QStringLiteral("[%1] %2=%3").arg(Text(k.section), Text(k.key), Text(k.text));
+    }
+    Status(QStringLiteral("Settings read but for %1: defaults in their place, and the file keeps "
+                          "those lines as they are.")
+               .arg(names.join(QStringLiteral(", "))));
+  }
+}
+
+void TTermWindow::WriteSection(serial::TIniDocument& document, const char* section,
+                               const serial::TSettingValues& values) const {
+  for (const auto& [key, value] : values) {
+    // A line that did not read stays as the operator wrote it while its setting is the
+    // default put in its place: a default nobody chose is not written over it.
+    const bool kept = std::any_of(kept_.begin(), kept_.end(), [&](const TKeptValue& k) {
+      return k.section == section && k.written == value && serial::SameText(k.key, key);
+    });
+    if (!kept) document.WriteString(section, key, value);
+  }
 }
 
 bool TTermWindow::SaveSettings() {
   try {
     const QString folder = QFileInfo(QString::fromStdString(settingsFile_)).absolutePath();
     serial::CreateSettingsFolder(folder.toStdString(), serial::ecode::kStoreSettings);
-    port_.StoreIniFile(settingsFile_, kPortSection);
-    const auto text = serial::ReadSettingsFile(settingsFile_, serial::ecode::kStoreSettings);
-    serial::TIniDocument document(text.value_or(""));
-    for (const auto& [key, value] : WindowSettingsToValues(WindowSettings())) {
-      document.WriteString(kWindowSection, key, value);
+    // The file as it is now, so that what was written in it meanwhile stays. One that cannot be
+    // read now is written over the text read when the window opened; one never read is left
+    // alone: what it holds is nobody's to lose.
+    serial::TIniDocument document = document_;
+    try {
+      const auto text = serial::ReadSettingsFile(settingsFile_, serial::ecode::kStoreSettings);
+      document = serial::TIniDocument(text.value_or(""));
+    } catch (const std::exception&) {
+      if (!documentRead_) throw;
     }
-    terminal_->StoreSettings(document, kTermSection);
+    WriteSection(document, kPortSection,
+                 serial::PortSettingsToValues(serial::GetPortSettings(port_)));
+    WriteSection(document, kTermSection, widgets::TermSettingsToValues(terminal_->Settings()));
+    WriteSection(document, kWindowSection, WindowSettingsToValues(WindowSettings()));
     serial::ReplaceSettingsFile(settingsFile_, document.Text(), serial::ecode::kStoreSettings);
   } catch (const std::exception& e) {
-    Status(QStringLiteral("Settings not stored: %1").arg(Text(e.what())));
+    Status(QStringLiteral("Settings not stored, cannot write %1: %2")
+               .arg(Text(settingsFile_), Text(e.what())));
     return false;
   }
   return true;

@@ -10,8 +10,13 @@
 // once it is back.
 //
 // The settings (the port's, the terminal control's and the window's own) are loaded from their file
-// when the window is made and stored there when it closes; a file that does not read is told once
-// and the defaults are used.
+// when the window is made and stored there when it closes. They are read value by value: one that
+// does not read is named in the status line, its default used, and its line left in the file as
+// it was unless the operator sets that value; a file that does not read at all is told once and
+// the defaults are used.
+//
+// The window takes the size that shows the terminal's whole screen with the hex view beside it,
+// as far as the screen allows; where it cannot, the hex view gives way first.
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -20,6 +25,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "serial/ComLink.h"
 #include "serial/ComPort.h"
@@ -32,6 +38,7 @@ class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSplitter;
 
 namespace widgets {
 class TComComboBox;
@@ -57,6 +64,9 @@ class TTermWindow : public QMainWindow {
   QCheckBox& HexShownBox() { return *hexShown_; }
   QComboBox& EmulationBox() { return *emulation_; }
   QCheckBox& EchoBox() { return *echo_; }
+  // Whether a received CR starts a new line (the terminal's receive line end CR, LF or CR+LF
+  // against as is); each emulation brings its own default.
+  QCheckBox& NewLineOnCRBox() { return *newLineOnCR_; }
   QPlainTextEdit& PacketView() { return *packetView_; }
   QLineEdit& PacketStartEdit() { return *packetStart_; }
   QLineEdit& PacketStopEdit() { return *packetStop_; }
@@ -89,6 +99,14 @@ class TTermWindow : public QMainWindow {
   void LoadSettings();
   void ShowWindowSettings(const TWindowSettings& settings);
   void ShowTerminalSettings();
+  void ApplyNewLineOnCR();
+  void SizeToScreen();
+  QString FailureText(const std::exception& e) const;
+  // Reads a section's values one by one over `settings`, keeping those that do not read.
+  template <typename S, typename Read, typename Write>
+  S ReadSection(const char* section, S settings, Read read, Write write);
+  void WriteSection(serial::TIniDocument& document, const char* section,
+                    const serial::TSettingValues& values) const;
   void Status(const QString& text);
   void ShowConnection(bool connected);
   void Received(std::string bytes);
@@ -119,6 +137,9 @@ class TTermWindow : public QMainWindow {
   QCheckBox* hexShown_ = nullptr;
   QComboBox* emulation_ = nullptr;
   QCheckBox* echo_ = nullptr;
+  QCheckBox* newLineOnCR_ = nullptr;
+  QSplitter* views_ = nullptr;
+  QSplitter* inbound_ = nullptr;
   QPlainTextEdit* packetView_ = nullptr;
   QLineEdit* packetStart_ = nullptr;
   QLineEdit* packetStop_ = nullptr;
@@ -131,6 +152,18 @@ class TTermWindow : public QMainWindow {
   QString hexPending_;
   bool hexFlushArmed_ = false;
   QElapsedTimer hexSince_;
+  // The settings file as read when the window opened, and the values in it that did not read:
+  // each with the text the window would write in its place, so that the line stays as it was
+  // unless the operator changes that setting.
+  serial::TIniDocument document_;
+  bool documentRead_ = false;
+  struct TKeptValue {
+    std::string section;
+    std::string key;
+    std::string text;     // as the file has it
+    std::string written;  // the default in its place, as it would be written
+  };
+  std::vector<TKeptValue> kept_;
   // While the port is open its device is checked now and then: a device that has gone ends the
   // event thread without a word, and only asking the driver tells.
   QTimer lineWatch_;

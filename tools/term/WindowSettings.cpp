@@ -8,7 +8,7 @@
 namespace term {
 namespace {
 
-constexpr std::array<const char*, 4> kLineEndTexts = {"As is", "CR", "LF", "CR+LF"};
+constexpr std::array<const char*, 4> kLineEndTexts = {"AsIs", "CR", "LF", "CRLF"};
 constexpr std::array<std::string_view, 4> kLineEndBytes = {"", "\r", "\n", "\r\n"};
 
 int HexDigit(char c) {
@@ -18,10 +18,15 @@ int HexDigit(char c) {
   return -1;
 }
 
+// The truth values the terminal control's settings read, read the same way here.
 bool TextToBool(const std::string& key, std::string_view text) {
   const std::string_view t = serial::TrimText(text);
-  if (serial::SameText(t, "true")) return true;
-  if (serial::SameText(t, "false")) return false;
+  for (const char* yes : {"true", "yes", "on", "1"}) {
+    if (serial::SameText(t, yes)) return true;
+  }
+  for (const char* no : {"false", "no", "off", "0"}) {
+    if (serial::SameText(t, no)) return false;
+  }
   throw serial::EComConvert(key, std::string(text));
 }
 
@@ -33,10 +38,16 @@ std::string LineEndToStr(TLineEnd value) {
 
 TLineEnd StrToLineEnd(std::string_view text) {
   const std::string_view t = serial::TrimText(text);
+  if (serial::SameText(t, "As is")) return leAsIs;
+  if (serial::SameText(t, "CR+LF")) return leCRLF;
   for (size_t i = 0; i < kLineEndTexts.size(); ++i) {
     if (serial::SameText(t, kLineEndTexts[i])) return static_cast<TLineEnd>(i);
   }
   throw serial::EComConvert("line end", std::string(text));
+}
+
+bool NewLineOnCRByDefault(widgets::TTermEmulation emulation) {
+  return emulation == widgets::teANSI;
 }
 
 std::string_view LineEndBytes(TLineEnd value) {

@@ -8,16 +8,24 @@
 #include <string_view>
 
 #include "serial/extras/IniDocument.h"
+#include "widgets/emulation/TermDecoder.h"
 
 namespace term {
 
 // What the send box puts after the line.
 enum TLineEnd { leAsIs, leCR, leLF, leCRLF };
 
-std::string LineEndToStr(TLineEnd value);  // "As is", "CR", "LF", "CR+LF"
-// Raises serial::EComConvert for a text that names no line end.
+// "AsIs", "CR", "LF", "CRLF": the spelling the terminal control's line ends use, shown and stored.
+std::string LineEndToStr(TLineEnd value);
+// Reads "As is" and "CR+LF" too. Raises serial::EComConvert for a text that names no line end.
 TLineEnd StrToLineEnd(std::string_view text);
 std::string_view LineEndBytes(TLineEnd value);
+
+// Whether a received CR starts a new line by default in an emulation. The VT52 and the VT100
+// return the carriage on CR and feed the line on LF, and full-screen programs rely on it; ANSI,
+// the terminal's first emulation, is the one used for line-by-line devices such as the generator,
+// whose replies end with CR alone and each want a line of their own.
+bool NewLineOnCRByDefault(widgets::TTermEmulation emulation);
 
 struct TWindowSettings {
   TLineEnd LineEnd = leCR;

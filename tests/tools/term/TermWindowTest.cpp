@@ -7,16 +7,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
@@ -59,6 +62,12 @@ class PtyPair {
     if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
     path = name;
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // Raw from the start, as a serial line is: bytes sent before the window opens the line are
+    // neither echoed nor changed.
+    termios raw{};
+    tcgetattr(slave_, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave_, TCSANOW, &raw);
   }
   ~PtyPair() { HangUp(); }
   PtyPair(const PtyPair&) = delete;
@@ -76,6 +85,16 @@ class PtyPair {
       char chunk[256];
       const ssize_t n = read(master_, chunk, sizeof chunk);
       if (n > 0) bytes.append(chunk, static_cast<size_t>(n));
+    }
+    return bytes;
+  }
+
+  // What the window wrote so far, without waiting.
+  std::string Available() {
+    std::string bytes;
+    char chunk[256];
+    for (ssize_t n; (n = read(master_, chunk, sizeof chunk)) > 0;) {
+      bytes.append(chunk, static_cast<size_t>(n));
     }
     return bytes;
   }
@@ -143,7 +162,7 @@ TEST(TermWindow, SendsTheLineWithItsEndAndShowsWhatComesBack) {
   const struct {
     const char* name;
     std::string end;
-  } ends[] = {{"As is", ""}, {"CR", "\r"}, {"LF", "\n"}, {"CR+LF", "\r\n"}};
+  } ends[] = {{"AsIs", ""}, {"CR", "\r"}, {"LF", "\n"}, {"CRLF", "\r\n"}};
   for (const auto& end : ends) {
     ChooseLineEnd(w, end.name);
     w.SendEdit().setText("@01SR");
@@ -249,6 +268,54 @@ TEST(TermWindow, APeersEscapeSequencesDrawWhereTheySay) {
   EXPECT_FALSE(screen.Cell(5, 23).Attributes.Reverse);
 }
 
+void ChooseEmulation(TTermWindow& window, const char* name) {
+  const int index = window.EmulationBox().findText(QString::fromLatin1(name));
+  ASSERT_GE(index, 0) << name;
+  window.EmulationBox().setCurrentIndex(index);
+  emit window.EmulationBox().activated(index);
+}
+
+// Whether a received CR starts a line: each emulation's own way by default, the box's when the
+// operator ticks it.
+TEST(TermWindow, ReceivedCarriageReturnsFollowTheEmulationOrTheBox) {
+  PtyPair line;
+  if (!line.Up()) GTEST_SKIP() << "SKIPPED LOUDLY: no pseudo-terminal pair could be made";
+  WindowRig rig;
+  TTermWindow& w = rig.window;
+  // A device-attributes query that came before the line was opened is answered at once.
+  line.Write("\x1b[c");
+  w.PortBox().setEditText(QString::fromStdString(line.path));
+  w.Connect();
+  ASSERT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
+  std::string answer;
+  ASSERT_TRUE(Until([&] {
+    answer += line.Available();
+    return answer.size() >= 7;
+  }));
+  EXPECT_EQ(answer, "\x1b[?1;2c");
+  w.ClearViews();
+  const struct {
+    const char* emulation;
+    int ticked;  // -1: the emulation's default
+    const char* bytes;
+    const char* screen;
+  } rows[] = {
+      {"VT100", -1, "AAAA\rBB", "BBAA"},    {"VT100", -1, "X\r\r\nY", "X\nY"},
+      {"VT52", -1, "AAAA\rBB", "BBAA"},     {"ANSI", -1, "#02SR106\r#02", "#02SR106\n#02"},
+      {"VT100", 1, "AAAA\rBB", "AAAA\nBB"}, {"ANSI", 0, "AAAA\rBB", "BBAA"},
+  };
+  for (const auto& row : rows) {
+    ChooseEmulation(w, row.emulation);
+    EXPECT_EQ(w.NewLineOnCRBox().isChecked(), std::string(row.emulation) == "ANSI")
+        << row.emulation;
+    if (row.ticked >= 0) w.NewLineOnCRBox().setChecked(row.ticked == 1);
+    w.ClearViews();
+    line.Write(row.bytes);
+    EXPECT_TRUE(Until([&] { return ScreenText(w.Terminal()) == row.screen; }))
+        << row.emulation << " " << row.ticked << ": " << ScreenText(w.Terminal()).toStdString();
+  }
+}
+
 TEST(TermWindow, ALostDeviceIsToldOnceAndConnectWorksWhenItIsBack) {
   WindowRig rig;
   TTermWindow& w = rig.window;
@@ -287,6 +354,81 @@ TEST(TermWindow, ALostDeviceIsToldOnceAndConnectWorksWhenItIsBack) {
   EXPECT_EQ(w.SendEdit().text(), "slow");  // kept for another try
 }
 
+// A failure says, beside the component's message, what failed in plain words and what to try.
+TEST(TermWindow, AFailureIsToldInPlainWordsWithWhatToTry) {
+  const struct {
+    const char* operation;
+    int error;
+    bool oneAndAHalf;
+    const char* words;
+  } rows[] = {
+      {"Open", ENOENT, false, "There is no such port"},
+      {"Open", EBUSY, false, "in use by another program"},
+      {"Open", EACCES, false, "add your user to the port's group"},
+      {"SetCommState", EINVAL, true, "The driver refused 1.5 stop bits with 8 data bits"},
+      {"SetCommState", EINVAL, false, "The driver refused the line settings (fake-adapter, 9600"},
+  };
+  for (const auto& row : rows) {
+    WindowRig rig;
+    TTermWindow& w = rig.window;
+    auto fake = std::make_shared<platform::FakeLine>(std::vector<std::string>{"fake-adapter"});
+    w.Port().SetDeviceOpener(platform::FakeOpener(fake));
+    if (row.oneAndAHalf) w.Port().SetStopBits(serial::sbOne5StopBits);
+    fake->SetFailure(row.operation, row.error);
+    w.PortBox().setEditText("fake-adapter");
+    w.Connect();
+    EXPECT_FALSE(w.Port().Connected());
+    EXPECT_TRUE(w.StatusText().startsWith("Cannot open fake-adapter: ")) << row.words;
+    EXPECT_TRUE(w.StatusText().contains(row.words)) << w.StatusText().toStdString();
+    // The component's own message is there too, the system error called one.
+    EXPECT_TRUE(w.StatusText().contains(QString("(system error %1: ").arg(row.error)));
+  }
+}
+
+// After a flood the hex view shows the newest bytes and keeps a bounded number of lines; once
+// the operator scrolls up, it stays where it was put.
+TEST(TermWindow, TheHexViewFollowsTheNewestBytesUnlessScrolledUp) {
+  WindowRig rig;
+  TTermWindow& w = rig.window;
+  auto fake = std::make_shared<platform::FakeLine>(std::vector<std::string>{"fake-adapter"});
+  w.Port().SetDeviceOpener(platform::FakeOpener(fake));
+  w.PortBox().setEditText("fake-adapter");
+  w.show();
+  w.Connect();
+  ASSERT_TRUE(w.Port().Connected());
+  QScrollBar& bar = *w.HexView().verticalScrollBar();
+  const auto flood = [&](char last) {
+    fake->PutInput(std::string(16 * 4000, 'x') + std::string(16, last));
+    fake->RaiseCommEvent(platform::kEvRxChar);
+    const QString tail = QString(last == 'y' ? "79" : "7A");
+    return Until([&] { return w.HexView().toPlainText().endsWith(tail + " " + tail); });
+  };
+  ASSERT_TRUE(flood('y'));
+  ASSERT_TRUE(flood('z'));
+  EXPECT_LE(w.HexView().blockCount(), 5000);
+  EXPECT_GT(bar.maximum(), 0);
+  EXPECT_EQ(bar.value(), bar.maximum());
+  bar.setValue(10);
+  ASSERT_TRUE(flood('y'));
+  EXPECT_EQ(bar.value(), 10);
+}
+
+// At its first size the window shows the terminal's whole screen, the hex view beside it.
+TEST(TermWindow, TheWholeScreenShowsAtTheFirstSize) {
+  WindowRig rig;
+  TTermWindow& w = rig.window;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const widgets::TComTerminal& terminal = w.Terminal();
+  ASSERT_TRUE(w.HexView().isVisible());
+  // The cells' width, as the control sizes itself for them.
+  const int cells = terminal.sizeHint().width() - 2 * terminal.frameWidth() -
+                    terminal.verticalScrollBar()->sizeHint().width();
+  EXPECT_GE(terminal.viewport()->width(), cells)
+      << terminal.Columns() << " columns; the window is " << w.width() << " wide";
+  EXPECT_GT(w.HexView().width(), 0);
+}
+
 TEST(TermWindow, SendsAFileWhole) {
   WindowRig rig;
   TTermWindow& w = rig.window;
@@ -308,7 +450,21 @@ TEST(TermWindow, SendsAFileWhole) {
   EXPECT_TRUE(w.StatusText().startsWith("Cannot read")) << w.StatusText().toStdString();
 }
 
-TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
+QByteArray FileText(const std::string& file) {
+  QFile stored(QString::fromStdString(file));
+  return stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray();
+}
+
+void ReplaceInFile(const std::string& file, const QByteArray& from, const QByteArray& to) {
+  QByteArray text = FileText(file);
+  ASSERT_TRUE(text.contains(from)) << from.toStdString();
+  text.replace(from, to);
+  QFile stored(QString::fromStdString(file));
+  ASSERT_TRUE(stored.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  stored.write(text);
+}
+
+TEST(TermWindow, SettingsComeBackValueByValue) {
   QTemporaryDir dir;
   const std::string file = dir.filePath("valtrex/valtrex-term.ini").toStdString();
   {
@@ -318,12 +474,12 @@ TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
     emit first.PortBox().lineEdit()->editingFinished();
     first.Port().SetBaudRate(serial::br57600);
     first.Port().Parity().SetBits(serial::prEven);
-    ChooseLineEnd(first, "CR+LF");
+    ChooseLineEnd(first, "CRLF");
     first.HexShownBox().setChecked(false);
     first.PacketStartEdit().setText("#");
     first.DecodeBox().setChecked(true);
-    first.EmulationBox().setCurrentIndex(first.EmulationBox().findText("VT52"));
-    emit first.EmulationBox().activated(first.EmulationBox().currentIndex());
+    ChooseEmulation(first, "VT52");
+    first.NewLineOnCRBox().setChecked(true);
     first.EchoBox().setChecked(true);
     first.close();  // stores
   }
@@ -342,48 +498,85 @@ TEST(TermWindow, SettingsComeBackAndAFileThatDoesNotReadIsToldOnce) {
     EXPECT_EQ(second.EmulationBox().currentText(), "VT52");
     EXPECT_TRUE(second.Terminal().LocalEcho());
     EXPECT_TRUE(second.EchoBox().isChecked());
-    // Lines ended by CR alone, as the generator ends them, are lines on the screen.
+    // The operator's choice, not the emulation's default.
+    EXPECT_TRUE(second.NewLineOnCRBox().isChecked());
     EXPECT_EQ(second.Terminal().ReceiveLineEnd(), widgets::tlCRLF);
   }
+  // Both sections spell a line end the same way.
+  EXPECT_TRUE(FileText(file).contains("LineEnd=CRLF\n")) << FileText(file).toStdString();
 
-  // One bad value: nothing of the file is used, and the status line says why, once.
-  QFile stored(QString::fromStdString(file));
-  ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
-  QByteArray text = stored.readAll();
-  stored.close();
-  text.replace("BaudRate=57600", "BaudRate=fast");
-  ASSERT_TRUE(stored.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  stored.write(text);
-  stored.close();
+  // Values that do not read are named; every other one is used, and the bad lines stay in the
+  // file as they were. The other common spelling of a line end reads.
+  ReplaceInFile(file, "BaudRate=57600", "BaudRate=fast");
+  ReplaceInFile(file, "Emulation=VT52", "Emulation=VT99");
+  ReplaceInFile(file, "LineEnd=CRLF\n", "LineEnd=CR+LF\n");
   {
     TTermWindow third(file);
-    EXPECT_TRUE(third.StatusText().startsWith("Settings not read, defaults used:"));
-    EXPECT_TRUE(third.StatusText().contains("BaudRate")) << third.StatusText().toStdString();
+    EXPECT_TRUE(third.StatusText().startsWith("Settings read but for "))
+        << third.StatusText().toStdString();
+    EXPECT_TRUE(third.StatusText().contains("[Port] BaudRate=fast"));
+    EXPECT_TRUE(third.StatusText().contains("[Terminal] Emulation=VT99"));
     EXPECT_EQ(third.Port().BaudRate(), serial::br9600);
-    EXPECT_EQ(third.Port().Port(), "");
-    EXPECT_EQ(third.WindowSettings().LineEnd, leCR);
-    EXPECT_TRUE(third.WindowSettings().HexView);
+    EXPECT_EQ(third.Port().Port(), "/dev/pts/999");
+    EXPECT_EQ(third.Port().Parity().Bits(), serial::prEven);
+    EXPECT_EQ(third.WindowSettings().LineEnd, leCRLF);
+    EXPECT_FALSE(third.WindowSettings().HexView);
     EXPECT_EQ(third.Terminal().Emulation(), widgets::teANSI);
+    EXPECT_TRUE(third.Terminal().LocalEcho());
+    EXPECT_TRUE(third.SaveSettings());
   }
-
-  // Not a settings file at all.
-  ASSERT_TRUE(stored.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  stored.write(
-      "\x7f"
-      "ELF\x01\x02 garbage\n=\n[[[");
-  stored.close();
-  int told = 0;
+  QByteArray text = FileText(file);
+  EXPECT_TRUE(text.contains("BaudRate=fast")) << text.toStdString();
+  EXPECT_TRUE(text.contains("Emulation=VT99"));
+  EXPECT_TRUE(text.contains("Port=/dev/pts/999"));
   {
+    // A value the operator sets is stored over the bad line.
     TTermWindow fourth(file);
-    if (fourth.StatusText().startsWith("Settings not read")) ++told;
-    QObject::connect(fourth.statusBar(), &QStatusBar::messageChanged,
-                     [&](const QString& t) { told += t.startsWith("Settings not read"); });
-    fourth.Connect();  // with no port chosen: a message of its own
-    EXPECT_EQ(told, 1);
+    fourth.Port().SetBaudRate(serial::br19200);
     EXPECT_TRUE(fourth.SaveSettings());
   }
-  TTermWindow fifth(file);
-  EXPECT_TRUE(fifth.StatusText().isEmpty()) << fifth.StatusText().toStdString();
+  text = FileText(file);
+  EXPECT_TRUE(text.contains("BaudRate=19200")) << text.toStdString();
+  EXPECT_TRUE(text.contains("Emulation=VT99"));
+}
+
+TEST(TermWindow, AFileThatDoesNotReadIsToldOnceAndNotLost) {
+  QTemporaryDir dir;
+  const std::string file = dir.filePath("valtrex-term.ini").toStdString();
+  {
+    QFile stored(QString::fromStdString(file));
+    ASSERT_TRUE(stored.open(QIODevice::WriteOnly));
+    stored.write(
+        "\x7f"
+        "ELF\x01\x02 garbage\n=\n[[[");
+  }
+  int told = 0;
+  {
+    TTermWindow first(file);
+    if (first.StatusText().startsWith("Settings not read")) ++told;
+    QObject::connect(first.statusBar(), &QStatusBar::messageChanged,
+                     [&](const QString& t) { told += t.startsWith("Settings not read"); });
+    first.Connect();  // with no port chosen: a message of its own
+    EXPECT_EQ(told, 1);
+    EXPECT_TRUE(first.SaveSettings());
+  }
+  EXPECT_TRUE(
+      FileText(file).startsWith("\x7f"
+                                "ELF"));
+  {
+    TTermWindow second(file);
+    EXPECT_TRUE(second.StatusText().isEmpty()) << second.StatusText().toStdString();
+  }
+
+  // A file that cannot be read is not written over, and the store says it cannot write.
+  const std::string folder = dir.filePath("folder").toStdString();
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+  TTermWindow third(folder);
+  EXPECT_TRUE(third.StatusText().startsWith("Settings not read, defaults used:"));
+  EXPECT_FALSE(third.SaveSettings());
+  EXPECT_TRUE(third.StatusText().startsWith("Settings not stored, cannot write " +
+                                            QString::fromStdString(folder) + ": "))
+      << third.StatusText().toStdString();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "serial/extras/ComStrings.h"
 #include "tools/term/WindowSettings.h"
+#include "widgets/TermSettings.h"
 
 namespace term::test {
 namespace {
@@ -58,10 +59,19 @@ TEST(WindowSettings, StoredFormReadsBackAndNamesABadKey) {
     EXPECT_EQ(StrToLineEnd(LineEndToStr(end)), end);
   }
   EXPECT_EQ(LineEndBytes(leCRLF), "\r\n");
+  // One spelling with the terminal control's, stored and shown; the other common one reads, in
+  // both places.
+  EXPECT_EQ(LineEndToStr(leCRLF), widgets::LineEndToStr(widgets::tlCRLF));
+  EXPECT_EQ(LineEndToStr(leAsIs), widgets::LineEndToStr(widgets::tlAsIs));
+  EXPECT_EQ(StrToLineEnd(" cr+lf"), leCRLF);
+  EXPECT_EQ(StrToLineEnd("As is"), leAsIs);
+  EXPECT_EQ(widgets::StrToLineEnd("CR+LF"), widgets::tlCRLF);
+  EXPECT_EQ(widgets::StrToLineEnd("as is"), widgets::tlAsIs);
 
   // A key not there keeps its value; a bad one is named.
   const TWindowSettings kept = ValuesToWindowSettings({{"hexview", "false"}}, s);
   EXPECT_EQ(kept.LineEnd, leCRLF);
+  EXPECT_TRUE(ValuesToWindowSettings({{"HexView", "yes"}}, s).HexView);
   try {
     ValuesToWindowSettings({{"LineEnd", "CR"}, {"PacketStop", "\\q"}}, s);
     FAIL() << "a bad escape was read";
