@@ -561,6 +561,7 @@ TEST(ComTerminal, AScreenTallerThanTheViewScrollsToEveryRow) {
   terminal.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
   EXPECT_EQ(terminal.ScrollOffset(), 1);
   EXPECT_EQ(at(0), "row0");
+}
 
 // Notes the region of each paint of a widget.
 class PaintLog : public QObject {
