@@ -449,6 +449,8 @@ void TComTerminal::Track() {
   }
   // The live view follows the screen; a view scrolled back stays on its text.
   Place(top_ < 0 ? top_ - added : top_);
+  // A new width (132 columns from the line) is rare and changes the layout: it does not wait.
+  if (shownColumns_ != screen_.Columns()) FitWidth();
 }
 
 void TComTerminal::SyncScrollBar() {
