@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int columns = 1 + in.U16() % TTermScreen::kMaxColumns;
   const int rows = 1 + in.Byte() % TTermScreen::kMaxRows;
   const int history = in.Byte() % 32;
-  const auto emulation = static_cast<TTermEmulation>(in.Byte() % 3);
+  const auto emulation = static_cast<TTermEmulation>(in.Byte() % 4);
   const uint8_t seed = in.Byte();
   const uint8_t flags = in.Byte();
   const std::string_view stream = in.Rest();
@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         changed.screen.SetHistoryLimit(static_cast<int>(changes.Next(8)) - 1);
       }
       if ((flags & 2) && changes.Next(4) == 0) {
-        changed.decoder.SetEmulation(static_cast<TTermEmulation>(changes.Next(3)));
+        changed.decoder.SetEmulation(static_cast<TTermEmulation>(changes.Next(4)));
       }
       CheckBounds(changed.screen);
       CheckKeys(changed.decoder);

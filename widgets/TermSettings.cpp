@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kMaxFontSize = 144;
 
-constexpr std::array<const char*, 3> kEmulations = {"VT52", "VT100", "ANSI"};
+constexpr std::array<const char*, 4> kEmulations = {"VT52", "VT100", "ANSI", "Plain"};
 constexpr std::array<const char*, 3> kLineEnds = {"AsIs", "CRLF", "LF"};
 
 std::string BoolToText(bool value) {

@@ -2,7 +2,7 @@
 /// \file
 /// Every setting of a terminal control as one plain value, and its stored form: one key per
 /// setting with the value's text, as a port's settings are stored. Emulations read and write as
-/// "VT52", "VT100", "ANSI"; line ends as "AsIs", "CRLF", "LF" ("As is" and "CR+LF" read too);
+/// "VT52", "VT100", "ANSI", "Plain"; line ends as "AsIs", "CRLF", "LF" ("As is" and "CR+LF" read too);
 /// reading back ignores case and surrounding blanks, and a text that names no value raises
 /// serial::EComConvert.
 
@@ -44,7 +44,7 @@ struct VALTREX_API TTermSettings {
   friend bool operator==(const TTermSettings&, const TTermSettings&) = default;
 };
 
-/// An emulation's text: "VT52", "VT100", "ANSI".
+/// An emulation's text: "VT52", "VT100", "ANSI", "Plain".
 VALTREX_API std::string EmulationToStr(TTermEmulation value);
 /// The emulation a text names.
 VALTREX_API TTermEmulation StrToEmulation(std::string_view text);

@@ -149,6 +149,8 @@ TTermWindow::TTermWindow(std::string settingsFile, QWidget* parent)
   QObject::connect(&lineWatch_, &QTimer::timeout, this, [this] { WatchLine(); });
 
   widgets::TTermSettings screen = terminal_->Settings();
+  // The window is first of all for the generator, which answers in lines.
+  screen.Emulation = widgets::tePlain;
   screen.ReceiveLineEnd =
       NewLineOnCRByDefault(screen.Emulation) ? widgets::tlCRLF : widgets::tlAsIs;
   terminal_->SetSettings(screen);
@@ -305,7 +307,8 @@ void TTermWindow::BuildWidgets() {
   sendFile_ = new QPushButton(QStringLiteral("Send &file..."), central);
   hexShown_ = new QCheckBox(QStringLiteral("&Hex"), central);
   emulation_ = new QComboBox(central);
-  for (widgets::TTermEmulation e : {widgets::teVT52, widgets::teVT100, widgets::teANSI}) {
+  for (widgets::TTermEmulation e :
+       {widgets::teVT52, widgets::teVT100, widgets::teANSI, widgets::tePlain}) {
     emulation_->addItem(QString::fromStdString(widgets::EmulationToStr(e)));
   }
   emulation_->setToolTip(QStringLiteral("Terminal emulation"));

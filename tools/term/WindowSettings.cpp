@@ -47,7 +47,7 @@ TLineEnd StrToLineEnd(std::string_view text) {
 }
 
 bool NewLineOnCRByDefault(widgets::TTermEmulation emulation) {
-  return emulation == widgets::teANSI;
+  return emulation == widgets::tePlain;
 }
 
 std::string_view LineEndBytes(TLineEnd value) {

@@ -21,10 +21,10 @@ std::string LineEndToStr(TLineEnd value);
 TLineEnd StrToLineEnd(std::string_view text);
 std::string_view LineEndBytes(TLineEnd value);
 
-// Whether a received CR starts a new line by default in an emulation. The VT52 and the VT100
-// return the carriage on CR and feed the line on LF, and full-screen programs rely on it; ANSI,
-// the terminal's first emulation, is the one used for line-by-line devices such as the generator,
-// whose replies end with CR alone and each want a line of their own.
+// Whether a received CR starts a new line by default in an emulation. The VT52, the VT100 and an
+// ANSI terminal return the carriage on CR and feed the line on LF, and full-screen programs rely
+// on it; plain lines, the window's first emulation, are for line-by-line devices such as the
+// generator, whose replies end with CR alone and each want a line of their own.
 bool NewLineOnCRByDefault(widgets::TTermEmulation emulation);
 
 struct TWindowSettings {

@@ -18,8 +18,9 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::printf(
         "Usage: valtrex-term [Qt options]\n\n"
-        "The Valtrex service terminal: a serial terminal (VT52, VT100 or ANSI) with a hex view\n"
-        "and a packet view. Its settings are kept in the user's configuration folder.\n\n"
+        "The Valtrex service terminal: a serial terminal (VT52, VT100, ANSI or plain lines)\n"
+        "with a hex view and a packet view. Its settings are kept in the user's configuration\n"
+        "folder.\n\n"
         "  --help      show this text\n  --version   show the terminal's version\n");
     return 0;
   }

@@ -115,6 +115,7 @@ void TTermDecoder::Byte(uint8_t b) {
   // A sequence that never ends must not hold back everything after it.
   if (state_ != dsGround && ++length_ > kMaxSequenceLength) End();
   if (b == kESC) {
+    if (emulation_ == tePlain) return;
     Begin(emulation_ == teVT52 ? dsVT52Escape : dsEscape);
     return;
   }
@@ -196,10 +197,10 @@ void TTermDecoder::Control(uint8_t b) {
       screen_->CarriageReturn();
       break;
     case kSO:
-      if (emulation_ != teVT52) screen_->SetShift(1);
+      if (emulation_ != teVT52 && emulation_ != tePlain) screen_->SetShift(1);
       break;
     case kSI:
-      if (emulation_ != teVT52) screen_->SetShift(0);
+      if (emulation_ != teVT52 && emulation_ != tePlain) screen_->SetShift(0);
       break;
     default:
       break;

@@ -13,7 +13,9 @@
 /// teVT52 decodes the VT52's ESC sequences and nothing else. teVT100 and teANSI decode the same
 /// ESC and CSI sequences; teVT100 is a monochrome terminal and ignores colour, teANSI shows the
 /// eight colours. CSI ? 2 l switches an ANSI terminal to VT52 decoding and ESC < switches it
-/// back to the emulation it came from.
+/// back to the emulation it came from. tePlain is a line device's printout, for devices that
+/// answer in lines of text: ESC is dropped and what follows it prints, SO and SI do nothing, and
+/// the keys send what an ANSI terminal's send.
 ///
 /// What it decodes:
 ///  - controls: BEL (OnBell), BS, HT, LF, VT, FF (as LF), CR, SO and SI (G1 and G0), CAN and SUB
@@ -49,7 +51,8 @@ namespace widgets {
 enum TTermEmulation : uint8_t {
   teVT52,   ///< the VT52's ESC sequences and nothing else
   teVT100,  ///< ESC and CSI sequences, monochrome: colours are ignored
-  teANSI    ///< the same sequences with the eight colours
+  teANSI,   ///< the same sequences with the eight colours
+  tePlain   ///< plain lines: no sequences, only the controls that move along a line and to the next
 };
 
 /// The parity of the line, as the terminal reports it.

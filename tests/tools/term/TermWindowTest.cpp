@@ -283,6 +283,7 @@ TEST(TermWindow, ReceivedCarriageReturnsFollowTheEmulationOrTheBox) {
   WindowRig rig;
   TTermWindow& w = rig.window;
   // A device-attributes query that came before the line was opened is answered at once.
+  ChooseEmulation(w, "VT100");
   line.Write("\x1b[c");
   w.PortBox().setEditText(QString::fromStdString(line.path));
   w.Connect();
@@ -300,13 +301,17 @@ TEST(TermWindow, ReceivedCarriageReturnsFollowTheEmulationOrTheBox) {
     const char* bytes;
     const char* screen;
   } rows[] = {
-      {"VT100", -1, "AAAA\rBB", "BBAA"},    {"VT100", -1, "X\r\r\nY", "X\nY"},
-      {"VT52", -1, "AAAA\rBB", "BBAA"},     {"ANSI", -1, "#02SR106\r#02", "#02SR106\n#02"},
-      {"VT100", 1, "AAAA\rBB", "AAAA\nBB"}, {"ANSI", 0, "AAAA\rBB", "BBAA"},
+      {"VT100", -1, "AAAA\rBB", "BBAA"},
+      {"VT100", -1, "X\r\r\nY", "X\nY"},
+      {"VT52", -1, "AAAA\rBB", "BBAA"},
+      {"ANSI", -1, "AAAA\rBB", "BBAA"},
+      {"Plain", -1, "#02SR106\r#02", "#02SR106\n#02"},
+      {"VT100", 1, "AAAA\rBB", "AAAA\nBB"},
+      {"Plain", 0, "AAAA\rBB", "BBAA"},
   };
   for (const auto& row : rows) {
     ChooseEmulation(w, row.emulation);
-    EXPECT_EQ(w.NewLineOnCRBox().isChecked(), std::string(row.emulation) == "ANSI")
+    EXPECT_EQ(w.NewLineOnCRBox().isChecked(), std::string(row.emulation) == "Plain")
         << row.emulation;
     if (row.ticked >= 0) w.NewLineOnCRBox().setChecked(row.ticked == 1);
     w.ClearViews();
@@ -521,7 +526,7 @@ TEST(TermWindow, SettingsComeBackValueByValue) {
     EXPECT_EQ(third.Port().Parity().Bits(), serial::prEven);
     EXPECT_EQ(third.WindowSettings().LineEnd, leCRLF);
     EXPECT_FALSE(third.WindowSettings().HexView);
-    EXPECT_EQ(third.Terminal().Emulation(), widgets::teANSI);
+    EXPECT_EQ(third.Terminal().Emulation(), widgets::tePlain);
     EXPECT_TRUE(third.Terminal().LocalEcho());
     EXPECT_TRUE(third.SaveSettings());
   }
