@@ -24,6 +24,10 @@ endif()
 
 set(VALTREX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Valtrex)
 set(VALTREX_COMPONENTS Serial SerialExtras TermEmulation Widgets)
+# The shared libraries' interface version, raised whenever an installed class changes its layout
+# or loses a member, so that a program built against the old one is never run on the new one.
+# 2: the terminal's decoder, screen and control changed in 1.2.
+set(VALTREX_SOVERSION 2)
 
 # valtrex_installed_library(target EXPORT_NAME name OUTPUT_NAME name COMPONENT component
 #                           HEADER_DIR dir HEADERS header...)
@@ -33,7 +37,7 @@ function(valtrex_installed_library target)
   set_target_properties(${target} PROPERTIES EXPORT_NAME ${L_EXPORT_NAME} OUTPUT_NAME ${L_OUTPUT_NAME})
   if(VALTREX_LIBRARY_TYPE STREQUAL "SHARED")
     set_target_properties(${target} PROPERTIES
-      VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+      VERSION ${PROJECT_VERSION} SOVERSION ${VALTREX_SOVERSION}
       CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
     # A library that is linked but not called is no dependency of the program.
     target_link_options(${target} PRIVATE LINKER:--as-needed LINKER:--no-undefined)
