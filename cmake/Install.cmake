@@ -37,7 +37,8 @@ function(valtrex_installed_library target)
   set_target_properties(${target} PROPERTIES EXPORT_NAME ${L_EXPORT_NAME} OUTPUT_NAME ${L_OUTPUT_NAME})
   if(VALTREX_LIBRARY_TYPE STREQUAL "SHARED")
     set_target_properties(${target} PROPERTIES
-      VERSION ${PROJECT_VERSION} SOVERSION ${VALTREX_SOVERSION}
+      VERSION ${VALTREX_SOVERSION}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
+      SOVERSION ${VALTREX_SOVERSION}
       CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
     # A library that is linked but not called is no dependency of the program.
     target_link_options(${target} PRIVATE LINKER:--as-needed LINKER:--no-undefined)
