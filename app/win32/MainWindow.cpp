@@ -22,12 +22,12 @@
 #include <commctrl.h>
 #include <uxtheme.h>
 
+#include "app/win32/MainWindowInternal.h"
+
 namespace app::win32 {
 namespace {
 
 constexpr const char* kFormClass = "TMainForm";
-constexpr const char* kSheetClass = "TTabSheet";
-constexpr const char* kGraphicClass = "TGraphicControl";
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kWakeUpMessage = WM_APP + 1;
 constexpr UINT kPbmSetBarColor = 1033;  // PBM_SETBARCOLOR
@@ -45,10 +45,6 @@ constexpr std::array<std::string_view, 4> kNoAutoSelect = {"Eacc", "Ereg", "Edc_
 // Set while a wake-up is posted and not yet served, so that a busy worker posts one, not many.
 std::atomic<bool> gWakeUpPosted{false};
 std::atomic<HWND> gWakeUpWindow{nullptr};
-
-HWND H(THandle h) {
-  return static_cast<HWND>(h);
-}
 
 TMainWindow* Owner(HWND window) {
   return reinterpret_cast<TMainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -96,41 +92,6 @@ void RegisterClasses() {
   (void)registered;
 }
 
-std::string WindowText(HWND window) {
-  std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-  text.resize(
-      static_cast<size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
-void SetText(HWND window, const std::string& text) {
-  if (WindowText(window) != text) SetWindowTextA(window, text.c_str());
-}
-
-// The drop-down's entries, the text left as it was (the operator's typing is not an entry). The
-// list may be wider than the box so that a long name reads whole. A standard combo box has no
-// tool tip per entry, so the descriptions are not shown here.
-void ShowPortList(HWND combo, const std::vector<TPortListEntry>& entries) {
-  const std::string text = WindowText(combo);
-  SendMessageA(combo, CB_RESETCONTENT, 0, 0);
-  RECT box{};
-  GetWindowRect(combo, &box);
-  LONG widest = box.right - box.left;
-  const HDC dc = GetDC(combo);
-  const HGDIOBJ old =
-      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(combo, WM_GETFONT, 0, 0)));
-  for (const TPortListEntry& entry : entries) {
-    SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Name.c_str()));
-    SIZE size{};
-    GetTextExtentPoint32A(dc, entry.Name.c_str(), static_cast<int>(entry.Name.size()), &size);
-    widest = std::max(widest, size.cx + 2 * GetSystemMetrics(SM_CXVSCROLL));
-  }
-  SelectObject(dc, old);
-  ReleaseDC(combo, dc);
-  SendMessageA(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest), 0);
-  SetText(combo, text);
-}
-
 void ShowState(HWND window, const TControl& control) {
   ShowWindow(window, control.Visible() ? SW_SHOWNA : SW_HIDE);
   EnableWindow(window, control.Enabled());
@@ -160,10 +121,6 @@ HFONT MakeFont(unsigned dpi) {
                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
 }
 
-COLORREF ToColorRef(TColor colour) {
-  return static_cast<COLORREF>(colour & 0xFFFFFF);  // both are 0x00BBGGRR
-}
-
 void ShowErrorBox(std::exception_ptr error) {
   std::string text = "Unknown exception";
   try {
@@ -183,15 +140,6 @@ void WakeUpMainThread() {
 }
 
 }  // namespace
-
-// One control and its native window: how the window shows the control, and what the operator's
-// actions on it mean.
-struct TMainWindow::TBinding {
-  const TLayoutItem& item;
-  TControl& control;
-  HWND window = nullptr;
-  std::function<void()> refresh;
-};
 
 void SetUpPanelApplication() {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES |
