@@ -5,11 +5,11 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <exception>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <variant>
+
+#include "platform/MainThread.h"
 
 namespace platform {
 
@@ -27,12 +27,6 @@ struct TReply {
   bool replied = false;  // main thread only
 };
 
-struct TSyncCall {
-  const std::function<void()>* call;
-  std::exception_ptr* error;
-  TEvent* done;
-};
-
 struct TSentMessage {
   std::shared_ptr<THiddenWindow::TState> window;
   uint32_t message;
@@ -41,27 +35,20 @@ struct TSentMessage {
   std::shared_ptr<TReply> reply;
 };
 
-using TItem = std::variant<TSyncCall, TSentMessage>;
-
-// The process's first thread runs static initialisation; it is the main thread unless told.
-const std::thread::id gProcessThread = std::this_thread::get_id();
+using TItem = std::variant<loop::TSyncCall, TSentMessage>;
 
 struct TQueue {
   std::mutex mutex;
   std::deque<TItem> items;
   TEvent pending{true, false};  // signalled while items wait
-  std::function<void()> wakeUp;
-  std::atomic<std::thread::id> mainThread{gProcessThread};
 
   void Push(TItem item) {
-    std::function<void()> wake;
     {
       std::lock_guard lock(mutex);
       items.push_back(std::move(item));
       pending.Set();
-      wake = wakeUp;
     }
-    if (wake) wake();
+    loop::WakeUp();
   }
 
   bool Pop(TItem& item) {
@@ -113,43 +100,19 @@ void Dispatch(TSentMessage& m) {
 
 }  // namespace
 
+void loop::QueueSyncCall(const TSyncCall& call) {
+  Queue().Push(call);
+}
+
 void SetMainThread() {
-  Queue().mainThread = std::this_thread::get_id();
-}
-
-bool IsMainThread() {
-  return Queue().mainThread.load() == std::this_thread::get_id();
-}
-
-void SetWakeUpHook(std::function<void()> hook) {
-  std::lock_guard lock(Queue().mutex);
-  Queue().wakeUp = std::move(hook);
-}
-
-void Synchronize(const std::function<void()>& call) {
-  if (IsMainThread()) {
-    call();
-    return;
-  }
-  // One event per worker thread, made once: a worker waits for one call at a time, and the
-  // wait consumes the signal (auto-reset), so the event is ready for its next call.
-  thread_local TEvent done(false, false);
-  std::exception_ptr error;
-  Queue().Push(TSyncCall{&call, &error, &done});
-  WaitForSingleObject(done, kInfinite);
-  if (error) std::rethrow_exception(error);
+  loop::MarkMainThread();
 }
 
 size_t ProcessMessages() {
   size_t served = 0;
   for (TItem item; Queue().Pop(item); ++served) {
-    if (auto* sync = std::get_if<TSyncCall>(&item)) {
-      try {
-        (*sync->call)();
-      } catch (...) {
-        *sync->error = std::current_exception();
-      }
-      sync->done->Set();
+    if (auto* sync = std::get_if<loop::TSyncCall>(&item)) {
+      loop::RunSyncCall(*sync);
     } else {
       // An exception from a window procedure is the procedure's own to handle; one that still
       // escapes goes to the caller of ProcessMessages, the toolkit's edge.

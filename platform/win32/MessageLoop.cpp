@@ -8,9 +8,9 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <thread>
 #include <utility>
 
+#include "platform/MainThread.h"
 #include "platform/win32/Windows.h"
 
 namespace platform {
@@ -27,37 +27,26 @@ constexpr const char* kHiddenClass = "TValtrexHiddenWindow";
 constexpr const char* kSyncClass = "TValtrexSyncWindow";
 constexpr UINT kSyncMessage = WM_APP + 0x100;
 
-struct TSyncCall {
-  const std::function<void()>* call;
-  std::exception_ptr* error;
-  TEvent* done;
-};
-
-// The process's first thread runs static initialisation; it is the main thread unless told.
-const std::thread::id gProcessThread = std::this_thread::get_id();
+using loop::TSyncCall;
 
 struct TQueue {
   std::mutex mutex;
   std::deque<TSyncCall> calls;
   TEvent pending{true, false};  // signalled while calls wait
-  std::function<void()> wakeUp;
-  std::atomic<std::thread::id> mainThread{gProcessThread};
   std::atomic<HWND> syncWindow{nullptr};
   std::atomic<bool> posted{false};  // one wake-up message at a time is enough
 
   void Push(TSyncCall call) {
-    std::function<void()> wake;
     {
       std::lock_guard lock(mutex);
       calls.push_back(call);
       pending.Set();
-      wake = wakeUp;
     }
     const HWND window = syncWindow.load();
     if (window && !posted.exchange(true) && !PostMessageA(window, kSyncMessage, 0, 0)) {
       posted = false;
     }
-    if (wake) wake();
+    loop::WakeUp();
   }
 
   bool Pop(TSyncCall& call) {
@@ -154,14 +143,7 @@ void EnsureSyncWindow() {
 // served, waits for the next turn, as it would had it come a moment later.
 void ServeSyncCalls(size_t& served) {
   size_t left = QueuedCalls();
-  for (TSyncCall call; left > 0 && Queue().Pop(call); ++served, --left) {
-    try {
-      (*call.call)();
-    } catch (...) {
-      *call.error = std::current_exception();
-    }
-    call.done->Set();
-  }
+  for (TSyncCall call; left > 0 && Queue().Pop(call); ++served, --left) loop::RunSyncCall(call);
 }
 
 bool SentMessagesWaiting() {
@@ -177,32 +159,13 @@ void ServeSentMessages() {
 
 }  // namespace
 
+void loop::QueueSyncCall(const TSyncCall& call) {
+  Queue().Push(call);
+}
+
 void SetMainThread() {
-  Queue().mainThread = std::this_thread::get_id();
+  loop::MarkMainThread();
   EnsureSyncWindow();
-}
-
-bool IsMainThread() {
-  return Queue().mainThread.load() == std::this_thread::get_id();
-}
-
-void SetWakeUpHook(std::function<void()> hook) {
-  std::lock_guard lock(Queue().mutex);
-  Queue().wakeUp = std::move(hook);
-}
-
-void Synchronize(const std::function<void()>& call) {
-  if (IsMainThread()) {
-    call();
-    return;
-  }
-  // One event per worker thread, made once: a worker waits for one call at a time, and the
-  // wait consumes the signal (auto-reset), so the event is ready for its next call.
-  thread_local TEvent done(false, false);
-  std::exception_ptr error;
-  Queue().Push(TSyncCall{&call, &error, &done});
-  WaitForSingleObject(done, kInfinite);
-  if (error) std::rethrow_exception(error);
 }
 
 size_t ProcessMessages() {
