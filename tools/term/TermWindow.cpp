@@ -20,7 +20,6 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTextCursor>
 #include <QThread>
 #include <QTime>
 #include <QVBoxLayout>
@@ -70,45 +69,6 @@ std::string ErrorsText(serial::TComErrors errors) {
   }
   return text;
 }
-
-// The hex view asks for a whole line of sixteen bytes beside the screen; the window sizes itself
-// from that, and the view gives way first when the screen is too small for both.
-//
-// It shows what came last: it follows the newest bytes unless the operator has scrolled up to
-// read something, and then stays where it was put until scrolled to the end again. The scroll
-// range may grow only once the view has laid new text out, after the append: a view that
-// follows goes on to the end then too.
-class THexView final : public QPlainTextEdit {
- public:
-  explicit THexView(QWidget* parent) : QPlainTextEdit(parent) {
-    QScrollBar* bar = verticalScrollBar();
-    // New text grows the range and leaves the value alone: only scrolling moves the value.
-    QObject::connect(bar, &QScrollBar::valueChanged, this,
-                     [this, bar](int value) { following_ = value == bar->maximum(); });
-    QObject::connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
-      if (following_) bar->setValue(maximum);
-    });
-  }
-
-  void AppendFollowing(const QString& text) {
-    QScrollBar* bar = verticalScrollBar();
-    QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(text);
-    if (following_) bar->setValue(bar->maximum());
-  }
-
-  QSize sizeHint() const override {
-    const int frame = 2 * frameWidth();
-    const int margin = 2 * static_cast<int>(document()->documentMargin());
-    return {fontMetrics().horizontalAdvance(QString(48, QLatin1Char('0'))) + margin + frame +
-                verticalScrollBar()->sizeHint().width(),
-            QPlainTextEdit::sizeHint().height()};
-  }
-
- private:
-  bool following_ = true;
-};
 
 template <typename F>
 void TellFailure(F&& action, const std::function<void(const std::string&)>& tell) {
@@ -233,11 +193,8 @@ void TTermWindow::BuildWidgets() {
   terminal_ = new widgets::TComTerminal(views);
   terminal_->SetComPort(&port_);
   views->addWidget(terminal_);
-  hexView_ = new THexView(views);
-  hexView_->setReadOnly(true);
+  hexView_ = new THexView(5000, views);
   hexView_->setFont(fixed);
-  hexView_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  hexView_->setMaximumBlockCount(5000);
   hexView_->setAccessibleName(QStringLiteral("Hex view"));
   views->addWidget(hexView_);
   // The screen keeps its width and the hex view takes what is left: when there is too little,
@@ -600,25 +557,7 @@ void TTermWindow::SendFile(const QString& fileName) {
 // --- what comes in
 
 void TTermWindow::Received(std::string bytes) {
-  const std::string hex = HexLines(bytes, hexColumn_);
-  hexPending_ += QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size()));
-  // An append costs the view far more than the text in it: the reads of a flood go in together,
-  // at most once a frame, while a read after a quiet spell shows at once.
-  constexpr qint64 kFrameMs = 16;
-  if (hexFlushArmed_) return;
-  const auto flush = [this] {
-    hexFlushArmed_ = false;
-    hexSince_.start();
-    static_cast<THexView*>(hexView_)->AppendFollowing(hexPending_);
-    hexPending_.clear();
-  };
-  const qint64 since = hexSince_.isValid() ? hexSince_.elapsed() : kFrameMs;
-  if (since >= kFrameMs) {
-    flush();
-    return;
-  }
-  hexFlushArmed_ = true;
-  QTimer::singleShot(static_cast<int>(kFrameMs - since), this, flush);
+  hexView_->Append(bytes);
 }
 
 void TTermWindow::ShowPacket(const std::string& bytes, bool sent) {
@@ -650,10 +589,8 @@ void TTermWindow::ApplyPacketStrings() {
 
 void TTermWindow::ClearViews() {
   terminal_->Clear();
-  hexPending_.clear();
-  hexView_->clear();
+  hexView_->Clear();
   packetView_->clear();
-  hexColumn_ = 0;
 }
 
 // --- the dialogs

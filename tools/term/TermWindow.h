@@ -18,7 +18,6 @@
 // The window takes the size that shows the terminal's whole screen with the hex view beside it,
 // as far as the screen allows; where it cannot, the hex view gives way first.
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
@@ -30,6 +29,7 @@
 #include "serial/ComLink.h"
 #include "serial/ComPort.h"
 #include "serial/extras/ComDataPacket.h"
+#include "tools/term/HexView.h"
 #include "tools/term/WindowSettings.h"
 #include "widgets/ComLed.h"
 
@@ -60,7 +60,7 @@ class TTermWindow : public QMainWindow {
   widgets::TComComboBox& PortBox() { return *portBox_; }
   QLineEdit& SendEdit() { return *sendEdit_; }
   QComboBox& LineEndBox() { return *lineEnd_; }
-  QPlainTextEdit& HexView() { return *hexView_; }
+  THexView& HexView() { return *hexView_; }
   QCheckBox& HexShownBox() { return *hexShown_; }
   QComboBox& EmulationBox() { return *emulation_; }
   QCheckBox& EchoBox() { return *echo_; }
@@ -133,7 +133,7 @@ class TTermWindow : public QMainWindow {
   QComboBox* lineEnd_ = nullptr;
   QPushButton* send_ = nullptr;
   QPushButton* sendFile_ = nullptr;
-  QPlainTextEdit* hexView_ = nullptr;
+  THexView* hexView_ = nullptr;
   QCheckBox* hexShown_ = nullptr;
   QComboBox* emulation_ = nullptr;
   QCheckBox* echo_ = nullptr;
@@ -147,11 +147,6 @@ class TTermWindow : public QMainWindow {
   QCheckBox* decode_ = nullptr;
   serial::TPacketAssembler sentPackets_;
   std::array<widgets::TComLed*, 6> leds_{};
-  int hexColumn_ = 0;
-  // Hex text received and not yet in the view: it goes in at most once a frame.
-  QString hexPending_;
-  bool hexFlushArmed_ = false;
-  QElapsedTimer hexSince_;
   // The settings file as read when the window opened, and the values in it that did not read:
   // each with the text the window would write in its place, so that the line stays as it was
   // unless the operator changes that setting.
