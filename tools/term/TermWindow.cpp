@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -68,6 +67,21 @@ std::string ErrorsText(serial::TComErrors errors) {
     text += kNames[e];
   }
   return text;
+}
+
+// The time of day for a packet's line. Asking for the local time reads the time zone anew each
+// time, too slow for a line per packet in a flood: the offset from UTC is asked once a second.
+QString Stamp() {
+  static qint64 offsetUntil = 0;
+  static qint64 offsetMs = 0;
+  const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  if (now >= offsetUntil) {
+    offsetMs = qint64{QDateTime::currentDateTime().offsetFromUtc()} * 1000;
+    offsetUntil = now + 1000;
+  }
+  constexpr qint64 kDayMs = 24 * 3600 * 1000;
+  const auto ms = static_cast<int>(((now + offsetMs) % kDayMs + kDayMs) % kDayMs);
+  return QTime::fromMSecsSinceStartOfDay(ms).toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 
 template <typename F>
@@ -232,11 +246,8 @@ void TTermWindow::BuildWidgets() {
                    [this] { ApplyPacketStrings(); });
   QObject::connect(packetStop_, &QLineEdit::editingFinished, this,
                    [this] { ApplyPacketStrings(); });
-  packetView_ = new QPlainTextEdit(packets);
-  packetView_->setReadOnly(true);
+  packetView_ = new TTextLinesView(5000, packets);
   packetView_->setFont(fixed);
-  packetView_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  packetView_->setMaximumBlockCount(5000);
   packetView_->setAccessibleName(QStringLiteral("Packets"));
   packetLayout->addWidget(packetView_);
 
@@ -561,15 +572,15 @@ void TTermWindow::Received(std::string bytes) {
 }
 
 void TTermWindow::ShowPacket(const std::string& bytes, bool sent) {
-  const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+  const QString stamp = Stamp();
   const QString frame = Text(EscapeText(bytes));
   if (!decode_->isChecked()) {
-    packetView_->appendPlainText(stamp + QStringLiteral("  ") + frame);
+    packetView_->AppendLine(stamp + QStringLiteral("  ") + frame);
     return;
   }
-  packetView_->appendPlainText(
-      stamp + (sent ? QStringLiteral("  TX  ") : QStringLiteral("  RX  ")) +
-      frame.leftJustified(kFrameColumn) + QStringLiteral("  ") + Text(DecodeFrame(bytes)));
+  packetView_->AppendLine(stamp + (sent ? QStringLiteral("  TX  ") : QStringLiteral("  RX  ")) +
+                          frame.leftJustified(kFrameColumn) + QStringLiteral("  ") +
+                          Text(DecodeFrame(bytes)));
 }
 
 void TTermWindow::ApplyPacketStrings() {
@@ -590,7 +601,7 @@ void TTermWindow::ApplyPacketStrings() {
 void TTermWindow::ClearViews() {
   terminal_->Clear();
   hexView_->Clear();
-  packetView_->clear();
+  packetView_->Clear();
 }
 
 // --- the dialogs

@@ -29,14 +29,13 @@
 #include "serial/ComLink.h"
 #include "serial/ComPort.h"
 #include "serial/extras/ComDataPacket.h"
-#include "tools/term/HexView.h"
+#include "tools/term/LineViews.h"
 #include "tools/term/WindowSettings.h"
 #include "widgets/ComLed.h"
 
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 
@@ -67,7 +66,7 @@ class TTermWindow : public QMainWindow {
   // Whether a received CR starts a new line (the terminal's receive line end CR, LF or CR+LF
   // against as is); each emulation brings its own default.
   QCheckBox& NewLineOnCRBox() { return *newLineOnCR_; }
-  QPlainTextEdit& PacketView() { return *packetView_; }
+  TTextLinesView& PacketView() { return *packetView_; }
   QLineEdit& PacketStartEdit() { return *packetStart_; }
   QLineEdit& PacketStopEdit() { return *packetStop_; }
   QCheckBox& DecodeBox() { return *decode_; }
@@ -140,7 +139,7 @@ class TTermWindow : public QMainWindow {
   QCheckBox* newLineOnCR_ = nullptr;
   QSplitter* views_ = nullptr;
   QSplitter* inbound_ = nullptr;
-  QPlainTextEdit* packetView_ = nullptr;
+  TTextLinesView* packetView_ = nullptr;
   QLineEdit* packetStart_ = nullptr;
   QLineEdit* packetStop_ = nullptr;
   // With decoding on, what goes out is cut by the same strings and shown beside what comes in.

@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -178,11 +177,11 @@ TEST(TermWindow, SendsTheLineWithItsEndAndShowsWhatComesBack) {
       << ScreenText(w.Terminal()).toStdString();
   EXPECT_TRUE(Until([&] { return w.HexView().Text() == "23 30 32 53 52 31 30 36 0D 23 30 32"; }))
       << w.HexView().Text().toStdString();
-  ASSERT_TRUE(Until([&] { return !w.PacketView().toPlainText().isEmpty(); }));
+  ASSERT_TRUE(Until([&] { return !w.PacketView().Text().isEmpty(); }));
   EXPECT_TRUE(QRegularExpression(R"(^\d\d:\d\d:\d\d\.\d\d\d  #02SR106$)")
-                  .match(w.PacketView().toPlainText())
+                  .match(w.PacketView().Text())
                   .hasMatch())
-      << w.PacketView().toPlainText().toStdString();
+      << w.PacketView().Text().toStdString();
 
   // Pulled: told once, and the window is ready to connect again.
   line.HangUp();
@@ -207,7 +206,7 @@ TEST(TermWindow, BytesDeliveredInThePortsThreadReachTheViews) {
   ASSERT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
   line.Write("#02f33.400\r");
   EXPECT_TRUE(Until([&] { return ScreenText(w.Terminal()).contains("#02f33.400"); }));
-  EXPECT_TRUE(Until([&] { return w.PacketView().toPlainText().endsWith("#02f33.400"); }));
+  EXPECT_TRUE(Until([&] { return w.PacketView().Text().endsWith("#02f33.400"); }));
   EXPECT_TRUE(w.HexView().Text().startsWith("23 30 32 66"));
   w.Disconnect();
   EXPECT_EQ(w.StatusText(), "Disconnected.");
@@ -228,9 +227,9 @@ TEST(TermWindow, DecodedPacketsSayWhatEachFrameMeans) {
   w.SendLine();
   EXPECT_EQ(line.Read(5), "%01f\r");
   line.Write("#02f33.400\r#05\r");
-  ASSERT_TRUE(Until([&] { return w.PacketView().toPlainText().count('\n') == 2; }))
-      << w.PacketView().toPlainText().toStdString();
-  const QStringList lines = w.PacketView().toPlainText().split('\n');
+  ASSERT_TRUE(Until([&] { return w.PacketView().Text().count('\n') == 2; }))
+      << w.PacketView().Text().toStdString();
+  const QStringList lines = w.PacketView().Text().split('\n');
   EXPECT_TRUE(lines[0].endsWith("  TX  %01f            to 01: read Frequency DDS"))
       << lines[0].toStdString();
   EXPECT_TRUE(lines[1].endsWith("  RX  #02f33.400      from 02: Frequency DDS 33.400 kHz"))
