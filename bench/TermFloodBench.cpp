@@ -9,7 +9,8 @@
 //      event loop as the service terminal has it, a thread writing the flood into the master side
 //   D  as C, into the whole service terminal window with its hex view shown
 //
-// B to D end at the first picture drawn after the last byte is in. Beside each time: how often the
+// B to D end at the first picture drawn after the last byte is in (in D, of the terminal and of
+// the hex view). Beside each time: how often the
 // terminal painted and the longest the event loop went without serving a 1 ms timer, which is
 // how long typed keys or a click would have waited.
 //
@@ -133,10 +134,14 @@ double DecoderAlone(const std::string& flood) {
   return Seconds(std::chrono::steady_clock::now() - start);
 }
 
-// Runs the loop until the first paint after `finished()` turned true.
-void RunUntilDrawn(PaintWatch& watch, const std::function<bool()>& finished) {
-  while (!watch.done) {
-    if (!watch.armed && finished()) watch.armed = true;
+// Runs the loop until the first paint after `finished()` turned true, of `other` too if given.
+void RunUntilDrawn(PaintWatch& watch, const std::function<bool()>& finished,
+                   PaintWatch* other = nullptr) {
+  while (!watch.done || (other && !other->done)) {
+    if (!watch.armed && finished()) {
+      watch.armed = true;
+      if (other) other->armed = true;
+    }
     QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
   }
 }
@@ -264,15 +269,19 @@ Result ThroughWindow(const std::string& flood) {
     QApplication::processEvents();
     PaintWatch watch;
     window.Terminal().viewport()->installEventFilter(&watch);
+    PaintWatch hexWatch;
+    window.HexView().viewport()->installEventFilter(&hexWatch);
     GapWatch gaps;
     const auto start = std::chrono::steady_clock::now();
     gaps.Start();
     std::thread writer = Writer(pty.master, flood);
-    RunUntilDrawn(watch, [&] { return received >= flood.size(); });
+    RunUntilDrawn(
+        watch, [&] { return received >= flood.size(); }, &hexWatch);
     r = {Seconds(std::chrono::steady_clock::now() - start), watch.paints, gaps.WorstMs(),
          deliveries, largest};
     writer.join();
     window.Terminal().viewport()->removeEventFilter(&watch);
+    window.HexView().viewport()->removeEventFilter(&hexWatch);
     port.Close();
     port.UnRegisterLink(&counter);
   }

@@ -142,7 +142,7 @@ class TDriver {
     if (next_ < options_.send.size()) return;
     if (next_ > 0 && ScreenLines() <= linesAtSend_) return;
     if (!Screen().contains(QString::fromStdString(options_.expect))) return;
-    if (!options_.snapshot.empty() && window_.PacketView().toPlainText().isEmpty()) return;
+    if (!options_.snapshot.empty() && window_.PacketView().LineCount() == 0) return;
     Finish(Snapshot() ? 0 : 1, nullptr);
   }
 

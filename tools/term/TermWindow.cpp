@@ -13,14 +13,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTextCursor>
 #include <QThread>
 #include <QTime>
 #include <QVBoxLayout>
@@ -71,44 +69,20 @@ std::string ErrorsText(serial::TComErrors errors) {
   return text;
 }
 
-// The hex view asks for a whole line of sixteen bytes beside the screen; the window sizes itself
-// from that, and the view gives way first when the screen is too small for both.
-//
-// It shows what came last: it follows the newest bytes unless the operator has scrolled up to
-// read something, and then stays where it was put until scrolled to the end again. The scroll
-// range may grow only once the view has laid new text out, after the append: a view that
-// follows goes on to the end then too.
-class THexView final : public QPlainTextEdit {
- public:
-  explicit THexView(QWidget* parent) : QPlainTextEdit(parent) {
-    QScrollBar* bar = verticalScrollBar();
-    // New text grows the range and leaves the value alone: only scrolling moves the value.
-    QObject::connect(bar, &QScrollBar::valueChanged, this,
-                     [this, bar](int value) { following_ = value == bar->maximum(); });
-    QObject::connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
-      if (following_) bar->setValue(maximum);
-    });
+// The time of day for a packet's line. Asking for the local time reads the time zone anew each
+// time, too slow for a line per packet in a flood: the offset from UTC is asked once a second.
+QString Stamp() {
+  static qint64 offsetUntil = 0;
+  static qint64 offsetMs = 0;
+  const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  if (now >= offsetUntil) {
+    offsetMs = qint64{QDateTime::currentDateTime().offsetFromUtc()} * 1000;
+    offsetUntil = now + 1000;
   }
-
-  void AppendFollowing(const QString& text) {
-    QScrollBar* bar = verticalScrollBar();
-    QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(text);
-    if (following_) bar->setValue(bar->maximum());
-  }
-
-  QSize sizeHint() const override {
-    const int frame = 2 * frameWidth();
-    const int margin = 2 * static_cast<int>(document()->documentMargin());
-    return {fontMetrics().horizontalAdvance(QString(48, QLatin1Char('0'))) + margin + frame +
-                verticalScrollBar()->sizeHint().width(),
-            QPlainTextEdit::sizeHint().height()};
-  }
-
- private:
-  bool following_ = true;
-};
+  constexpr qint64 kDayMs = 24 * 3600 * 1000;
+  const auto ms = static_cast<int>(((now + offsetMs) % kDayMs + kDayMs) % kDayMs);
+  return QTime::fromMSecsSinceStartOfDay(ms).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
 
 template <typename F>
 void TellFailure(F&& action, const std::function<void(const std::string&)>& tell) {
@@ -235,11 +209,8 @@ void TTermWindow::BuildWidgets() {
   terminal_ = new widgets::TComTerminal(views);
   terminal_->SetComPort(&port_);
   views->addWidget(terminal_);
-  hexView_ = new THexView(views);
-  hexView_->setReadOnly(true);
+  hexView_ = new THexView(5000, views);
   hexView_->setFont(fixed);
-  hexView_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  hexView_->setMaximumBlockCount(5000);
   hexView_->setAccessibleName(QStringLiteral("Hex view"));
   views->addWidget(hexView_);
   // The screen keeps its width and the hex view takes what is left: when there is too little,
@@ -277,11 +248,8 @@ void TTermWindow::BuildWidgets() {
                    [this] { ApplyPacketStrings(); });
   QObject::connect(packetStop_, &QLineEdit::editingFinished, this,
                    [this] { ApplyPacketStrings(); });
-  packetView_ = new QPlainTextEdit(packets);
-  packetView_->setReadOnly(true);
+  packetView_ = new TTextLinesView(5000, packets);
   packetView_->setFont(fixed);
-  packetView_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  packetView_->setMaximumBlockCount(5000);
   packetView_->setAccessibleName(QStringLiteral("Packets"));
   packetLayout->addWidget(packetView_);
 
@@ -603,37 +571,19 @@ void TTermWindow::SendFile(const QString& fileName) {
 // --- what comes in
 
 void TTermWindow::Received(std::string bytes) {
-  const std::string hex = HexLines(bytes, hexColumn_);
-  hexPending_ += QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size()));
-  // An append costs the view far more than the text in it: the reads of a flood go in together,
-  // at most once a frame, while a read after a quiet spell shows at once.
-  constexpr qint64 kFrameMs = 16;
-  if (hexFlushArmed_) return;
-  const auto flush = [this] {
-    hexFlushArmed_ = false;
-    hexSince_.start();
-    static_cast<THexView*>(hexView_)->AppendFollowing(hexPending_);
-    hexPending_.clear();
-  };
-  const qint64 since = hexSince_.isValid() ? hexSince_.elapsed() : kFrameMs;
-  if (since >= kFrameMs) {
-    flush();
-    return;
-  }
-  hexFlushArmed_ = true;
-  QTimer::singleShot(static_cast<int>(kFrameMs - since), this, flush);
+  hexView_->Append(bytes);
 }
 
 void TTermWindow::ShowPacket(const std::string& bytes, bool sent) {
-  const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+  const QString stamp = Stamp();
   const QString frame = Text(EscapeText(bytes));
   if (!decode_->isChecked()) {
-    packetView_->appendPlainText(stamp + QStringLiteral("  ") + frame);
+    packetView_->AppendLine(stamp + QStringLiteral("  ") + frame);
     return;
   }
-  packetView_->appendPlainText(
-      stamp + (sent ? QStringLiteral("  TX  ") : QStringLiteral("  RX  ")) +
-      frame.leftJustified(kFrameColumn) + QStringLiteral("  ") + Text(DecodeFrame(bytes)));
+  packetView_->AppendLine(stamp + (sent ? QStringLiteral("  TX  ") : QStringLiteral("  RX  ")) +
+                          frame.leftJustified(kFrameColumn) + QStringLiteral("  ") +
+                          Text(DecodeFrame(bytes)));
 }
 
 void TTermWindow::ApplyPacketStrings() {
@@ -653,10 +603,8 @@ void TTermWindow::ApplyPacketStrings() {
 
 void TTermWindow::ClearViews() {
   terminal_->Clear();
-  hexPending_.clear();
-  hexView_->clear();
-  packetView_->clear();
-  hexColumn_ = 0;
+  hexView_->Clear();
+  packetView_->Clear();
 }
 
 // --- the dialogs

@@ -18,7 +18,6 @@
 // The window takes the size that shows the terminal's whole screen with the hex view beside it,
 // as far as the screen allows; where it cannot, the hex view gives way first.
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
@@ -30,13 +29,13 @@
 #include "serial/ComLink.h"
 #include "serial/ComPort.h"
 #include "serial/extras/ComDataPacket.h"
+#include "tools/term/LineViews.h"
 #include "tools/term/WindowSettings.h"
 #include "widgets/ComLed.h"
 
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 
@@ -60,14 +59,14 @@ class TTermWindow : public QMainWindow {
   widgets::TComComboBox& PortBox() { return *portBox_; }
   QLineEdit& SendEdit() { return *sendEdit_; }
   QComboBox& LineEndBox() { return *lineEnd_; }
-  QPlainTextEdit& HexView() { return *hexView_; }
+  THexView& HexView() { return *hexView_; }
   QCheckBox& HexShownBox() { return *hexShown_; }
   QComboBox& EmulationBox() { return *emulation_; }
   QCheckBox& EchoBox() { return *echo_; }
   // Whether a received CR starts a new line (the terminal's receive line end CR, LF or CR+LF
   // against as is); each emulation brings its own default.
   QCheckBox& NewLineOnCRBox() { return *newLineOnCR_; }
-  QPlainTextEdit& PacketView() { return *packetView_; }
+  TTextLinesView& PacketView() { return *packetView_; }
   QLineEdit& PacketStartEdit() { return *packetStart_; }
   QLineEdit& PacketStopEdit() { return *packetStop_; }
   QCheckBox& DecodeBox() { return *decode_; }
@@ -133,25 +132,20 @@ class TTermWindow : public QMainWindow {
   QComboBox* lineEnd_ = nullptr;
   QPushButton* send_ = nullptr;
   QPushButton* sendFile_ = nullptr;
-  QPlainTextEdit* hexView_ = nullptr;
+  THexView* hexView_ = nullptr;
   QCheckBox* hexShown_ = nullptr;
   QComboBox* emulation_ = nullptr;
   QCheckBox* echo_ = nullptr;
   QCheckBox* newLineOnCR_ = nullptr;
   QSplitter* views_ = nullptr;
   QSplitter* inbound_ = nullptr;
-  QPlainTextEdit* packetView_ = nullptr;
+  TTextLinesView* packetView_ = nullptr;
   QLineEdit* packetStart_ = nullptr;
   QLineEdit* packetStop_ = nullptr;
   // With decoding on, what goes out is cut by the same strings and shown beside what comes in.
   QCheckBox* decode_ = nullptr;
   serial::TPacketAssembler sentPackets_;
   std::array<widgets::TComLed*, 6> leds_{};
-  int hexColumn_ = 0;
-  // Hex text received and not yet in the view: it goes in at most once a frame.
-  QString hexPending_;
-  bool hexFlushArmed_ = false;
-  QElapsedTimer hexSince_;
   // The settings file as read when the window opened, and the values in it that did not read:
   // each with the text the window would write in its place, so that the line stays as it was
   // unless the operator changes that setting.

@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -176,14 +175,13 @@ TEST(TermWindow, SendsTheLineWithItsEndAndShowsWhatComesBack) {
   line.Write("106\r#02");
   ASSERT_TRUE(Until([&] { return ScreenText(w.Terminal()).contains("#02SR106\n#02"); }))
       << ScreenText(w.Terminal()).toStdString();
-  EXPECT_TRUE(Until([&] {
-    return w.HexView().toPlainText() == "23 30 32 53 52 31 30 36 0D 23 30 32";
-  })) << w.HexView().toPlainText().toStdString();
-  ASSERT_TRUE(Until([&] { return !w.PacketView().toPlainText().isEmpty(); }));
+  EXPECT_TRUE(Until([&] { return w.HexView().Text() == "23 30 32 53 52 31 30 36 0D 23 30 32"; }))
+      << w.HexView().Text().toStdString();
+  ASSERT_TRUE(Until([&] { return !w.PacketView().Text().isEmpty(); }));
   EXPECT_TRUE(QRegularExpression(R"(^\d\d:\d\d:\d\d\.\d\d\d  #02SR106$)")
-                  .match(w.PacketView().toPlainText())
+                  .match(w.PacketView().Text())
                   .hasMatch())
-      << w.PacketView().toPlainText().toStdString();
+      << w.PacketView().Text().toStdString();
 
   // Pulled: told once, and the window is ready to connect again.
   line.HangUp();
@@ -208,8 +206,8 @@ TEST(TermWindow, BytesDeliveredInThePortsThreadReachTheViews) {
   ASSERT_TRUE(w.Port().Connected()) << w.StatusText().toStdString();
   line.Write("#02f33.400\r");
   EXPECT_TRUE(Until([&] { return ScreenText(w.Terminal()).contains("#02f33.400"); }));
-  EXPECT_TRUE(Until([&] { return w.PacketView().toPlainText().endsWith("#02f33.400"); }));
-  EXPECT_TRUE(w.HexView().toPlainText().startsWith("23 30 32 66"));
+  EXPECT_TRUE(Until([&] { return w.PacketView().Text().endsWith("#02f33.400"); }));
+  EXPECT_TRUE(w.HexView().Text().startsWith("23 30 32 66"));
   w.Disconnect();
   EXPECT_EQ(w.StatusText(), "Disconnected.");
 }
@@ -229,9 +227,9 @@ TEST(TermWindow, DecodedPacketsSayWhatEachFrameMeans) {
   w.SendLine();
   EXPECT_EQ(line.Read(5), "%01f\r");
   line.Write("#02f33.400\r#05\r");
-  ASSERT_TRUE(Until([&] { return w.PacketView().toPlainText().count('\n') == 2; }))
-      << w.PacketView().toPlainText().toStdString();
-  const QStringList lines = w.PacketView().toPlainText().split('\n');
+  ASSERT_TRUE(Until([&] { return w.PacketView().Text().count('\n') == 2; }))
+      << w.PacketView().Text().toStdString();
+  const QStringList lines = w.PacketView().Text().split('\n');
   EXPECT_TRUE(lines[0].endsWith("  TX  %01f            to 01: read Frequency DDS"))
       << lines[0].toStdString();
   EXPECT_TRUE(lines[1].endsWith("  RX  #02f33.400      from 02: Frequency DDS 33.400 kHz"))
@@ -391,7 +389,7 @@ TEST(TermWindow, AFailureIsToldInPlainWordsWithWhatToTry) {
 }
 
 // After a flood the hex view shows the newest bytes and keeps a bounded number of lines; once
-// the operator scrolls up, it stays where it was put.
+// the operator scrolls up, it stays on the lines shown while new ones come and old ones go.
 TEST(TermWindow, TheHexViewFollowsTheNewestBytesUnlessScrolledUp) {
   WindowRig rig;
   TTermWindow& w = rig.window;
@@ -402,20 +400,26 @@ TEST(TermWindow, TheHexViewFollowsTheNewestBytesUnlessScrolledUp) {
   w.Connect();
   ASSERT_TRUE(w.Port().Connected());
   QScrollBar& bar = *w.HexView().verticalScrollBar();
-  const auto flood = [&](char last) {
-    fake->PutInput(std::string(16 * 4000, 'x') + std::string(16, last));
+  // `lines` lines of 'x', then one of `last`; done once the view has them and its scroll range
+  // does too.
+  const auto flood = [&](int lines, char last) {
+    fake->PutInput(std::string(16 * lines, 'x') + std::string(16, last));
     fake->RaiseCommEvent(platform::kEvRxChar);
     const QString tail = QString(last == 'y' ? "79" : "7A");
-    return Until([&] { return w.HexView().toPlainText().endsWith(tail + " " + tail); });
+    return Until([&] {
+      return w.HexView().Text().endsWith("78\n" + tail + QString(" " + tail).repeated(15)) &&
+             bar.maximum() == w.HexView().LineCount() - bar.pageStep();
+    });
   };
-  ASSERT_TRUE(flood('y'));
-  ASSERT_TRUE(flood('z'));
-  EXPECT_LE(w.HexView().blockCount(), 5000);
+  ASSERT_TRUE(flood(4000, 'y'));
+  ASSERT_TRUE(flood(4000, 'z'));
+  EXPECT_EQ(w.HexView().LineCount(), 5000);
   EXPECT_GT(bar.maximum(), 0);
   EXPECT_EQ(bar.value(), bar.maximum());
-  bar.setValue(10);
-  ASSERT_TRUE(flood('y'));
-  EXPECT_EQ(bar.value(), 10);
+  // Scrolled up: 100 lines more drop the 101 oldest, and the view moves up with its lines.
+  bar.setValue(1000);
+  ASSERT_TRUE(flood(100, 'y'));
+  EXPECT_TRUE(Until([&] { return bar.value() == 1000 - 101; })) << bar.value();
 }
 
 // At its first size the window shows the terminal's whole screen, the hex view beside it.
