@@ -207,6 +207,21 @@ std::thread Writer(int master, const std::string& flood) {
   });
 }
 
+// Counts what the port hands over beside the terminal: how many deliveries, how large.
+struct TDeliveryCount {
+  std::atomic<size_t> received{0};
+  size_t deliveries = 0;
+  size_t largest = 0;
+  serial::TComLink link;
+  TDeliveryCount() {
+    link.OnRxBuf = [this](serial::TCustomComPort&, const void*, int32_t count) {
+      received += static_cast<size_t>(count);
+      ++deliveries;
+      largest = std::max(largest, static_cast<size_t>(count));
+    };
+  }
+};
+
 Result ThroughPort(const std::string& flood) {
   Pty pty;
   serial::TComPort port;
@@ -215,16 +230,8 @@ Result ThroughPort(const std::string& flood) {
   terminal.SetComPort(&port);
   terminal.resize(terminal.sizeHint());
   terminal.show();
-  std::atomic<size_t> received{0};
-  size_t deliveries = 0;
-  size_t largest = 0;
-  serial::TComLink counter;
-  counter.OnRxBuf = [&](serial::TCustomComPort&, const void*, int32_t count) {
-    received += static_cast<size_t>(count);
-    ++deliveries;
-    largest = std::max(largest, static_cast<size_t>(count));
-  };
-  port.RegisterLink(&counter);
+  TDeliveryCount counter;
+  port.RegisterLink(&counter.link);
   port.Open();
   QApplication::processEvents();
   PaintWatch watch;
@@ -233,13 +240,13 @@ Result ThroughPort(const std::string& flood) {
   const auto start = std::chrono::steady_clock::now();
   gaps.Start();
   std::thread writer = Writer(pty.master, flood);
-  RunUntilDrawn(watch, [&] { return received >= flood.size(); });
+  RunUntilDrawn(watch, [&] { return counter.received >= flood.size(); });
   Result r{Seconds(std::chrono::steady_clock::now() - start), watch.paints, gaps.WorstMs(),
-           deliveries, largest};
+           counter.deliveries, counter.largest};
   writer.join();
   terminal.viewport()->removeEventFilter(&watch);
   port.Close();
-  port.UnRegisterLink(&counter);
+  port.UnRegisterLink(&counter.link);
   terminal.SetComPort(nullptr);
   return r;
 }
@@ -254,16 +261,8 @@ Result ThroughWindow(const std::string& flood) {
     window.HexShownBox().setChecked(true);
     window.show();
     serial::TComPort& port = window.Port();
-    std::atomic<size_t> received{0};
-    size_t deliveries = 0;
-    size_t largest = 0;
-    serial::TComLink counter;
-    counter.OnRxBuf = [&](serial::TCustomComPort&, const void*, int32_t count) {
-      received += static_cast<size_t>(count);
-      ++deliveries;
-      largest = std::max(largest, static_cast<size_t>(count));
-    };
-    port.RegisterLink(&counter);
+    TDeliveryCount counter;
+    port.RegisterLink(&counter.link);
     port.SetPort(pty.path);
     port.Open();
     QApplication::processEvents();
@@ -276,14 +275,14 @@ Result ThroughWindow(const std::string& flood) {
     gaps.Start();
     std::thread writer = Writer(pty.master, flood);
     RunUntilDrawn(
-        watch, [&] { return received >= flood.size(); }, &hexWatch);
+        watch, [&] { return counter.received >= flood.size(); }, &hexWatch);
     r = {Seconds(std::chrono::steady_clock::now() - start), watch.paints, gaps.WorstMs(),
-         deliveries, largest};
+         counter.deliveries, counter.largest};
     writer.join();
     window.Terminal().viewport()->removeEventFilter(&watch);
     window.HexView().viewport()->removeEventFilter(&hexWatch);
     port.Close();
-    port.UnRegisterLink(&counter);
+    port.UnRegisterLink(&counter.link);
   }
   rmdir(folder);
   return r;
