@@ -36,6 +36,7 @@
 #include "serial/extras/PortSettings.h"
 #include "serial/extras/SettingsFile.h"
 #include "tools/term/FrameDecoder.h"
+#include "tools/term/TermWindowInternal.h"
 #include "widgets/ComComboBox.h"
 #include "widgets/ComSetupDialog.h"
 #include "widgets/ComTerminal.h"
@@ -52,10 +53,6 @@ constexpr int kWatchMs = 250;
 constexpr qint64 kFilePiece = 4096;
 // Decoded packets line up their meanings past the longest frame the generator knows.
 constexpr int kFrameColumn = 14;
-
-QString Text(const std::string& s) {
-  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 std::string ErrorsText(serial::TComErrors errors) {
   static constexpr const char* kNames[] = {"frame", "parity", "overrun",        "break",
