@@ -271,6 +271,9 @@ void TTermWindow::SizeToScreen() {
   want.rwidth() = std::max(want.width(), centralWidget()->layout()->contentsMargins().left() +
                                              centralWidget()->layout()->contentsMargins().right() +
                                              screen.width() + hex + views_->handleWidth());
+  // The rest of the window as it asks for it, and the screen and the packets as wanted here.
+  want.rheight() = std::max(want.height(), want.height() - inbound_->sizeHint().height() +
+                                               screen.height() + packets + inbound_->handleWidth());
   if (const QScreen* display = this->screen()) {
     want = want.boundedTo(display->availableGeometry().size());
   }

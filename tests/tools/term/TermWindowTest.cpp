@@ -435,6 +435,9 @@ TEST(TermWindow, TheWholeScreenShowsAtTheFirstSize) {
                     terminal.verticalScrollBar()->sizeHint().width();
   EXPECT_GE(terminal.viewport()->width(), cells)
       << terminal.Columns() << " columns; the window is " << w.width() << " wide";
+  const int lines = terminal.sizeHint().height() - 2 * terminal.frameWidth();
+  EXPECT_GE(terminal.viewport()->height(), lines)
+      << terminal.Rows() << " rows; the window is " << w.height() << " high";
   EXPECT_GT(w.HexView().width(), 0);
 }
 
