@@ -112,7 +112,8 @@ class TTermiosDevice final : public ComDevice {
   bool ArmTimer(Clock::time_point at);
   int StartTransfer(TTransfer transfer, bool receive, uint32_t* done);
 
-  // --- the service thread (Transfer.cpp)
+  // --- the service thread, receiving and transmitting (ServiceThread.cpp, Receive.cpp,
+  // Transmit.cpp)
   void ServiceLoop();
   // `caller`: a thread that starts a transfer, not the service thread, which polls the device.
   // `driverEmpty`: the driver was just seen to hold no input.
