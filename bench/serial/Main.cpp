@@ -360,15 +360,14 @@ int Number(const char* text, const char* option) {
 }
 
 void Usage() {
-  std::cout
-      << "usage: serial_bench [--quick | --long] [--trips N] [--block N] [--settle MS]\n"
-         "                    [--notify N] [--mib N] [--rounds N] [--idle-ms N]\n"
-         "                    [--bench 1234] [--only NAME,NAME...] [--pin] [--list]\n"
-         "Runs every contender on one pseudo-terminal and prints a Markdown table.\n"
-         "--bench picks the benchmarks by number (B1..B4); --only keeps the contenders\n"
-         "whose name contains one of the words (the first row, the yardstick, stays);\n"
-         "--settle leaves the first MS milliseconds of each B1 block and B4 wait uncounted;\n"
-         "--pin runs the whole process on one CPU, the one it starts on.\n";
+  std::cout << "usage: serial_bench [--quick | --long] [--trips N] [--block N] [--settle MS]\n"
+               "                    [--notify N] [--mib N] [--rounds N] [--idle-ms N]\n"
+               "                    [--bench 1234] [--only NAME,NAME...] [--pin] [--list]\n"
+               "Runs every contender on one pseudo-terminal and prints a Markdown table.\n"
+               "--bench picks the benchmarks by number (B1..B4); --only keeps the contenders\n"
+               "whose name contains one of the words (the first row, the yardstick, stays);\n"
+               "--settle leaves the first MS milliseconds of each B1 block and B4 wait uncounted;\n"
+               "--pin runs the whole process on one CPU, the one it starts on.\n";
 }
 
 Options Parse(int argc, char** argv, bool& list) {
