@@ -46,10 +46,16 @@ int TTermiosDevice::Await(TOverlapped& ov, uint32_t* done) {
 
 void TTermiosDevice::WaitFinished(std::unique_lock<std::mutex>& lock, TOverlapped& ov) {
   while (ov.Internal.load() == kIoPending) {
-    // A thread waiting for the read being served watches the device itself: the bytes then
-    // reach it straight from the driver instead of through the service thread's wake-up, a
-    // hop that costs as much as the whole wait on a busy machine. Any other wait, and a
-    // second thread waiting meanwhile, is woken when the operation ends.
+    // A thread waiting for the read being served, or for a comm event that received bytes
+    // raise, watches the device itself: the bytes then reach it straight from the driver
+    // instead of through the service thread's wake-up, a hop that costs as much as the whole
+    // wait on a busy machine. Any other wait, and a second thread waiting meanwhile, is woken
+    // when the operation ends.
+    if (ServesEventWait(ov)) {
+      DriveEventWait(lock, ov, nullptr, std::nullopt);
+      completed_.wait(lock, [&] { return ov.Internal.load() != kIoPending; });
+      return;
+    }
     if (callerWakeFd_ < 0 || callerTakesInput_ || gone_ || reads_.empty() ||
         reads_.front().ov != &ov) {
       completed_.wait(lock);
@@ -97,28 +103,39 @@ TTermiosDevice::TPolledInput TTermiosDevice::PollForInput(std::unique_lock<std::
   return polled;
 }
 
+bool TTermiosDevice::ServesEventWait(const TOverlapped& ov) const {
+  return callerWakeFd_ >= 0 && !callerTakesInput_ && !gone_ && wait_ && wait_->ov == &ov &&
+         (commMask_ & (kEvRxChar | kEvRxFlag | kEvRx80Full));
+}
+
+TTermiosDevice::TPolledInput TTermiosDevice::DriveEventWait(
+    std::unique_lock<std::mutex>& lock, TOverlapped& ov, TEvent* stop,
+    std::optional<Clock::time_point> until) {
+  // The service thread keeps the deadlines and everything else; the input is this thread's.
+  callerTakesInput_ = true;
+  TPolledInput polled;
+  while (ov.Internal.load() == kIoPending && !gone_) {
+    polled = PollForInput(lock, ov, stop, until);
+    if (polled.failed || polled.stopped || ov.Internal.load() != kIoPending) break;
+    ProgressReceive(Clock::now());
+    if (polled.hungUp && !gone_) {
+      // As the service thread does: what came before the hang-up first, then it is gone.
+      Pull();
+      if (!gone_) Vanish(EIO);
+    }
+    if (until && Clock::now() >= *until) break;
+  }
+  EndDrive();
+  return polled;
+}
+
 uint32_t TTermiosDevice::WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
   {
     // A comm-event wait on received bytes is served by the waiting thread itself, as a read
-    // is: the event thread then learns of a byte without a wake-up from the service thread,
-    // which keeps the deadlines and everything else.
+    // is: the event thread then learns of a byte without a wake-up from the service thread.
     std::unique_lock lock(mutex_);
-    const bool mine = callerWakeFd_ >= 0 && !callerTakesInput_ && !gone_ && wait_ &&
-                      wait_->ov == &ov && (commMask_ & (kEvRxChar | kEvRxFlag | kEvRx80Full));
-    if (mine) {
-      callerTakesInput_ = true;
-      TPolledInput polled;
-      while (ov.Internal.load() == kIoPending && !gone_) {
-        polled = PollForInput(lock, ov, &stop, std::nullopt);
-        if (polled.failed || polled.stopped || ov.Internal.load() != kIoPending) break;
-        ProgressReceive(Clock::now());
-        if (polled.hungUp && !gone_) {
-          // As the service thread does: what came before the hang-up first, then it is gone.
-          Pull();
-          if (!gone_) Vanish(EIO);
-        }
-      }
-      EndDrive();
+    if (ServesEventWait(ov)) {
+      const TPolledInput polled = DriveEventWait(lock, ov, &stop, std::nullopt);
       // Seen here under the lock, the completion has set its event already, and the last poll
       // found no stop: the wait below would only confirm that. A signal it would consume is
       // left to it.
@@ -130,6 +147,28 @@ uint32_t TTermiosDevice::WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) {
   }
   // Whatever ended the turns above, the events give the answer, by their own rules.
   return ComDevice::WaitStopOrCompletion(stop, ov);
+}
+
+uint32_t TTermiosDevice::WaitCompletion(TOverlapped& ov, TEvent* stop, uint32_t timeout) {
+  std::optional<Clock::time_point> until;
+  if (timeout != kInfinite) until = Clock::now() + std::chrono::milliseconds(timeout);
+  {
+    // As WaitStopOrCompletion: the thread that waits for received bytes watches the device.
+    std::unique_lock lock(mutex_);
+    if (ServesEventWait(ov)) {
+      const TPolledInput polled = DriveEventWait(lock, ov, stop, until);
+      if (!polled.failed && !polled.stopped && ov.Internal.load() != kIoPending && ov.hEvent &&
+          ov.hEvent->ManualReset()) {
+        return kWaitObject0;
+      }
+    }
+  }
+  // The events give the answer, within what is left of the time-out.
+  if (until) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count();
+    timeout = left <= 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(left, kInfinite - 1));
+  }
+  return ComDevice::WaitCompletion(ov, stop, timeout);
 }
 
 void TTermiosDevice::Wake() {
@@ -299,11 +338,16 @@ int TTermiosDevice::CancelIo(TOverlapped* ov) {
     Complete(ov, ECANCELED, done);
     return true;
   };
-  if (!cancelIn(reads_) && !cancelIn(writes_) && wait_ && wait_->ov == ov) {
+  bool cancelled = cancelIn(reads_) || cancelIn(writes_);
+  if (!cancelled && wait_ && wait_->ov == ov) {
     *wait_->mask = 0;
     wait_.reset();
     Complete(ov, ECANCELED, 0);
+    cancelled = true;
   }
+  // A record that had finished already (the usual case after a wait) changes nothing the
+  // service thread polls for: waking it would only put it beside the caller on the CPU.
+  if (!cancelled) return 0;
   WakeCallerForRoom();
   Wake();
   return 0;
