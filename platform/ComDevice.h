@@ -217,6 +217,13 @@ class VALTREX_API ComDevice {
     TEvent* waitList[] = {&stop, ov.hEvent};
     return WaitForMultipleObjects(waitList, kInfinite);
   }
+  /// Waits as WaitForMultipleObjects({ov.hEvent, stop}, timeout) does (ov.hEvent alone when
+  /// `stop` is null), for a thread whose only work is that operation; as WaitStopOrCompletion,
+  /// a device may serve the operation from the waiting thread meanwhile.
+  virtual uint32_t WaitCompletion(TOverlapped& ov, TEvent* stop, uint32_t timeout) {
+    TEvent* waitList[] = {ov.hEvent, stop};
+    return WaitForMultipleObjects(std::span<TEvent* const>(waitList, stop ? 2 : 1), timeout);
+  }
 };
 
 /// How a port gets its device: by name, giving the device or null with `error` set.

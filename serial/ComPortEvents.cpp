@@ -296,16 +296,14 @@ void TCustomComPort::WaitForEvent(TComEvents& events, platform::TEvent* stopEven
   platform::TEvent completion(true, false);
   platform::TOverlapped ov;
   ov.hEvent = &completion;
-  platform::TEvent* waitList[] = {&completion, stopEvent};
-  const std::span<platform::TEvent* const> waitOn(waitList, stopEvent ? 2 : 1);
   platform::ComDevice& device = Handle();
   device.SetCommMask(EventsToInts(events));
   // The device writes into mask until the wait has ended; it is ended before mask goes.
   uint32_t mask = 0;
   int error = device.WaitCommEvent(&mask, &ov);
   if (error == 0 || error == platform::kIoPending) {
-    const uint32_t r = platform::WaitForMultipleObjects(
-        waitOn, timeout < 0 ? platform::kInfinite : static_cast<uint32_t>(timeout));
+    const uint32_t r = device.WaitCompletion(
+        ov, stopEvent, timeout < 0 ? platform::kInfinite : static_cast<uint32_t>(timeout));
     const bool ok = r == platform::kWaitObject0 || r == platform::kWaitTimeout ||
                     (stopEvent && r == platform::kWaitObject0 + 1);
     const int waitError = ok ? 0 : platform::LastSystemError();

@@ -140,6 +140,129 @@ class ComPortDelivery final : public ComPortBase {
   std::string name_;
 };
 
+// Being told of a byte on the thread that waits for it, without the event thread: WaitForEvent
+// (the synchronous comm-event wait), an overlapped read of one byte and its WaitForAsync, and an
+// overlapped comm-event wait on the device and its GetOverlappedResult. The handler is the code
+// right after the wait, which reads the byte.
+class ComPortWaiter final : public ComPortBase {
+ public:
+  enum class Mode { kWaitForEvent, kReadAsync, kEventAsync };
+  explicit ComPortWaiter(Mode mode) : ComPortBase(serial::smThreadSync), mode_(mode) {
+    port_.Events = {};
+  }
+  std::string Name() const override {
+    switch (mode_) {
+      case Mode::kWaitForEvent:
+        return "TComPort WaitForEvent";
+      case Mode::kReadAsync:
+        return "TComPort overlapped read, WaitForAsync";
+      case Mode::kEventAsync:
+        return "TComPort overlapped comm event";
+    }
+    return {};
+  }
+  bool TakesPart(Bench b) const override { return b == Bench::Notify || b == Bench::Idle; }
+  void RoundTrip(std::span<const uint8_t>, std::span<uint8_t>) override { Unused(); }
+  void Send(std::span<const uint8_t>) override { Unused(); }
+  void Receive(std::span<uint8_t>) override { Unused(); }
+
+  void Open(const std::string& path) override {
+    ComPortBase::Open(path);
+    port_.InitAsync(read_);
+  }
+  void Close() override {
+    port_.DoneAsync(read_);
+    ComPortBase::Close();
+  }
+
+  Clock::time_point Notified(const std::function<void()>& armed) override {
+    uint8_t byte = 0;
+    Clock::time_point at;
+    switch (mode_) {
+      case Mode::kWaitForEvent: {
+        serial::TComEvents events{serial::evRxChar};
+        armed();
+        port_.WaitForEvent(events, nullptr, 10'000);
+        at = Clock::now();
+        if (!events.Contains(serial::evRxChar)) throw std::runtime_error("no byte in time");
+        ReturnOnFirstBytes(kReplyLimitMs);
+        if (port_.Read(&byte, 1) != 1) throw std::runtime_error("the notified byte is missing");
+        return at;
+      }
+      case Mode::kReadAsync: {
+        WaitForCount();
+        port_.ReadAsync(&byte, 1, read_.get());
+        armed();
+        const int32_t n = port_.WaitForAsync(read_.get());
+        at = Clock::now();
+        if (n != 1) throw std::runtime_error("the notified byte is missing");
+        return at;
+      }
+      case Mode::kEventAsync: {
+        platform::ComDevice& device = port_.Handle();
+        platform::TEvent completion(true, false);
+        platform::TOverlapped ov;
+        ov.hEvent = &completion;
+        uint32_t mask = 0;
+        device.SetCommMask(platform::kEvRxChar);
+        const int start = device.WaitCommEvent(&mask, &ov);
+        if (start != 0 && start != platform::kIoPending) throw std::runtime_error("no wait");
+        armed();
+        uint32_t unused = 0;
+        const int result = device.GetOverlappedResult(&ov, &unused, true);
+        at = Clock::now();
+        device.SetCommMask(0);
+        if (result != 0 || !(mask & platform::kEvRxChar)) throw std::runtime_error("no event");
+        ReturnOnFirstBytes(kReplyLimitMs);
+        if (port_.Read(&byte, 1) != 1) throw std::runtime_error("the notified byte is missing");
+        return at;
+      }
+    }
+    throw std::logic_error("mode");
+  }
+
+  void Idle(std::chrono::milliseconds span) override {
+    const auto ms = static_cast<uint32_t>(span.count());
+    switch (mode_) {
+      case Mode::kWaitForEvent: {
+        serial::TComEvents events{serial::evRxChar};
+        port_.WaitForEvent(events, nullptr, static_cast<int32_t>(ms));
+        if (!events.Empty()) throw std::runtime_error("data while idle");
+        return;
+      }
+      case Mode::kReadAsync: {
+        WaitForCount();
+        uint8_t byte;
+        port_.ReadAsync(&byte, 1, read_.get());
+        const uint32_t waited = platform::WaitForSingleObject(read_->Event, ms);
+        port_.DoneAsync(read_);
+        port_.InitAsync(read_);
+        if (waited != platform::kWaitTimeout) throw std::runtime_error("data while idle");
+        return;
+      }
+      case Mode::kEventAsync: {
+        platform::ComDevice& device = port_.Handle();
+        platform::TEvent completion(true, false);
+        platform::TOverlapped ov;
+        ov.hEvent = &completion;
+        uint32_t mask = 0;
+        device.SetCommMask(platform::kEvRxChar);
+        device.WaitCommEvent(&mask, &ov);
+        const uint32_t waited = platform::WaitForSingleObject(completion, ms);
+        device.SetCommMask(0);
+        device.CancelIo(&ov);
+        if (waited != platform::kWaitTimeout) throw std::runtime_error("data while idle");
+        return;
+      }
+    }
+  }
+
+ private:
+  [[noreturn]] static void Unused() { throw Refused("B2 and B4 only"); }
+  Mode mode_;
+  std::unique_ptr<serial::TAsync> read_;
+};
+
 }  // namespace
 
 ContenderList ComPortContenders() {
@@ -151,6 +274,9 @@ ContenderList ComPortContenders() {
   list.push_back(std::make_unique<ComPortOverlapped>());
   list.push_back(std::make_unique<ComPortDelivery>(serial::smWindowSync, "TComPort smWindowSync"));
   list.push_back(std::make_unique<ComPortDelivery>(serial::smNone, "TComPort smNone"));
+  list.push_back(std::make_unique<ComPortWaiter>(ComPortWaiter::Mode::kWaitForEvent));
+  list.push_back(std::make_unique<ComPortWaiter>(ComPortWaiter::Mode::kReadAsync));
+  list.push_back(std::make_unique<ComPortWaiter>(ComPortWaiter::Mode::kEventAsync));
   return list;
 }
 

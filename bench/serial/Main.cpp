@@ -9,12 +9,14 @@
 // The contenders take turns in blocks (A B C A B C ...), so whatever else the machine does
 // falls on all of them alike. The table goes to standard output as Markdown, progress to
 // standard error.
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +54,9 @@ struct Options {
   int idleMs = 5000;
   std::vector<std::string> only;
   std::string benches = "1234";
+  // The whole process on one CPU: the waiting thread, whoever wakes it and the peer then take
+  // turns, and a thread hop costs a switch on that CPU.
+  bool pin = false;
 };
 
 // --- a watchdog without a thread: a contender that hangs must not hang the run, and a thread
@@ -274,11 +279,12 @@ std::string Ratio(double v, double base) {
 void PrintTable(const std::vector<Row>& rows, const Options& o, std::ostream& out) {
   const Row& base = rows.front();
   const double baseP50 = base.roundTrip.empty() ? 0 : Summarise(base.roundTrip).p50;
+  const Percentiles baseNotify = base.notify.empty() ? Percentiles{} : Summarise(base.notify);
   Notes notes;
   out << "| Contender | B1 p50 µs | B1 p99 µs | B1 max µs | B1 p50 ratio | B3 out MB/s | "
          "B3 in MB/s | B3 ratio out / in | B4 CPU ms | B4 switches vol / invol | "
-         "B2 p50 µs | B2 p99 µs |\n";
-  out << "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n";
+         "B2 p50 µs | B2 p99 µs | B2 ratio p50 / p99 |\n";
+  out << "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n";
   for (const Row& row : rows) {
     const Contender& c = *row.contender;
     const auto cells = [&](Bench b, const std::optional<std::string>& error, bool have, int n,
@@ -318,9 +324,11 @@ void PrintTable(const std::vector<Row>& rows, const Options& o, std::ostream& ou
           Fixed(row.idleCpuMs, 2),
           std::to_string(row.idleVoluntary) + " / " + std::to_string(row.idleInvoluntary)};
     }));
-    add(cells(Bench::Notify, row.notifyError, !row.notify.empty(), 2, [&] {
+    add(cells(Bench::Notify, row.notifyError, !row.notify.empty(), 3, [&] {
       const Percentiles p = Summarise(row.notify);
-      return std::vector<std::string>{Fixed(p.p50, 1), Fixed(p.p99, 1)};
+      return std::vector<std::string>{
+          Fixed(p.p50, 1), Fixed(p.p99, 1),
+          Ratio(p.p50, baseNotify.p50) + " / " + Ratio(p.p99, baseNotify.p99)};
     }));
     out << "|";
     for (const auto& cell : line) out << " " << cell << " |";
@@ -334,7 +342,9 @@ void PrintTable(const std::vector<Row>& rows, const Options& o, std::ostream& ou
       << "B3: " << o.mib << " MiB each way, best of " << o.rounds << ". B4: " << o.idleMs
       << " ms from " << o.settleMs
       << " ms after the port opened, CPU and context switches of the whole process. B2: "
-      << o.notifications << " bytes per contender. \"·\": the row does not take part.\n";
+      << o.notifications << " bytes per contender, ratios against the first row's p50 and p99. "
+      << (o.pin ? "The whole process pinned to one CPU. " : "")
+      << "\"·\": the row does not take part.\n";
 }
 
 // --- options
@@ -350,14 +360,14 @@ int Number(const char* text, const char* option) {
 }
 
 void Usage() {
-  std::cout
-      << "usage: serial_bench [--quick | --long] [--trips N] [--block N] [--settle MS]\n"
-         "                    [--notify N] [--mib N] [--rounds N] [--idle-ms N]\n"
-         "                    [--bench 1234] [--only NAME,NAME...] [--list]\n"
-         "Runs every contender on one pseudo-terminal and prints a Markdown table.\n"
-         "--bench picks the benchmarks by number (B1..B4); --only keeps the contenders\n"
-         "whose name contains one of the words (the first row, the yardstick, stays);\n"
-         "--settle leaves the first MS milliseconds of each B1 block and B4 wait uncounted.\n";
+  std::cout << "usage: serial_bench [--quick | --long] [--trips N] [--block N] [--settle MS]\n"
+               "                    [--notify N] [--mib N] [--rounds N] [--idle-ms N]\n"
+               "                    [--bench 1234] [--only NAME,NAME...] [--pin] [--list]\n"
+               "Runs every contender on one pseudo-terminal and prints a Markdown table.\n"
+               "--bench picks the benchmarks by number (B1..B4); --only keeps the contenders\n"
+               "whose name contains one of the words (the first row, the yardstick, stays);\n"
+               "--settle leaves the first MS milliseconds of each B1 block and B4 wait uncounted;\n"
+               "--pin runs the whole process on one CPU, the one it starts on.\n";
 }
 
 Options Parse(int argc, char** argv, bool& list) {
@@ -394,6 +404,8 @@ Options Parse(int argc, char** argv, bool& list) {
     } else if (a == "--only") {
       std::stringstream words(value());
       for (std::string w; std::getline(words, w, ',');) o.only.push_back(w);
+    } else if (a == "--pin") {
+      o.pin = true;
     } else if (a == "--list") {
       list = true;
     } else {
@@ -413,6 +425,16 @@ bool Wanted(const Options& o, char bench) {
 int Run(int argc, char** argv) {
   bool list = false;
   const Options o = Parse(argc, argv, list);
+  // Before any thread starts, so every thread of the run inherits the one CPU.
+  if (o.pin) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    if (sched_setaffinity(0, sizeof one, &one) != 0) {
+      std::cerr << "serial_bench: sched_setaffinity: " << std::strerror(errno) << "\n";
+      return 1;
+    }
+  }
   signal(SIGALRM, OnAlarm);
   // A contender that dies with the line must give an error, not end the program.
   signal(SIGPIPE, SIG_IGN);

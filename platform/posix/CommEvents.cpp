@@ -104,8 +104,10 @@ int TTermiosDevice::SetCommMask(uint32_t mask) {
   // Clearing the mask is how a wait is ended when closing; on a device that went away there is
   // no wait left, and nothing to fail.
   if (gone_ && mask != 0) return gone_;
-  // What the driver holds arrived before the change; the new mask starts after it.
-  ProgressReceive(Clock::now());
+  // What the driver holds arrived before the change; the new mask starts after it. Cleared
+  // with no wait pending, the old mask has nobody to tell: the bytes can wait for the next
+  // call that looks, which spares the thread that has just been told of them a read.
+  if (mask != 0 || wait_) ProgressReceive(Clock::now());
   if (gone_ && mask != 0) return gone_;
   commMask_ = mask;
   history_ = 0;

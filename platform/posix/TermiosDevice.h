@@ -63,6 +63,7 @@ class TTermiosDevice final : public ComDevice {
   int SetCommMask(uint32_t mask) override;
   int WaitCommEvent(uint32_t* mask, TOverlapped* ov) override;
   uint32_t WaitStopOrCompletion(TEvent& stop, TOverlapped& ov) override;
+  uint32_t WaitCompletion(TOverlapped& ov, TEvent* stop, uint32_t timeout) override;
 
  private:
   struct TTransfer {
@@ -100,6 +101,11 @@ class TTermiosDevice final : public ComDevice {
   };
   TPolledInput PollForInput(std::unique_lock<std::mutex>& lock, TOverlapped& ov, TEvent* stop,
                             std::optional<Clock::time_point> until);
+  // A comm-event wait that received bytes end, served from its waiting thread until it ends,
+  // `stop` (if any) is set or `until` (if given) passes.
+  bool ServesEventWait(const TOverlapped& ov) const;
+  TPolledInput DriveEventWait(std::unique_lock<std::mutex>& lock, TOverlapped& ov, TEvent* stop,
+                              std::optional<Clock::time_point> until);
   std::optional<Clock::time_point> ReadDeadline() const;
   void WakeCaller();
   void WakeCallerForRoom();
@@ -112,7 +118,8 @@ class TTermiosDevice final : public ComDevice {
   bool ArmTimer(Clock::time_point at);
   int StartTransfer(TTransfer transfer, bool receive, uint32_t* done);
 
-  // --- the service thread (Transfer.cpp)
+  // --- the service thread, receiving and transmitting (ServiceThread.cpp, Receive.cpp,
+  // Transmit.cpp)
   void ServiceLoop();
   // `caller`: a thread that starts a transfer, not the service thread, which polls the device.
   // `driverEmpty`: the driver was just seen to hold no input.

@@ -296,5 +296,45 @@ TEST_F(CommEvents, AWaitServedByItsOwnThreadEndsForEverythingThatShouldEndIt) {
   }
 }
 
+TEST_F(CommEvents, AWaitForTheRecordOrWithATimeLimitIsServedByItsThreadToo) {
+  TEvent stop(true, false);
+  ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);
+  {
+    // GetOverlappedResult that waits, as a synchronous wait does: the byte ends it and stays
+    // for the read.
+    ASSERT_EQ(StartWait(), kIoPending);
+    std::atomic<int> tid{0};
+    auto waiting = std::async(std::launch::async, [&] {
+      tid = static_cast<int>(gettid());
+      uint32_t done = 0;
+      return device->GetOverlappedResult(&ov, &done, true);
+    });
+    EXPECT_TRUE(Eventually([&] { return ptytest::Asleep(tid.load()); }));
+    pty.Send("x");
+    if (waiting.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      device->SetCommMask(0);
+    }
+    EXPECT_EQ(waiting.get(), 0);
+    EXPECT_EQ(seen, kEvRxChar);
+    EXPECT_EQ(ReadNow(8), "x");
+  }
+  ASSERT_EQ(device->SetCommMask(kEvRxChar), 0);
+  {
+    // With a time limit: nothing came, then the stop, then a byte; the wait stays its owner's
+    // until it has completed.
+    ASSERT_EQ(StartWait(), kIoPending);
+    EXPECT_EQ(device->WaitCompletion(ov, &stop, 20), kWaitTimeout);
+    EXPECT_EQ(Result(), kIoIncomplete);
+    stop.Set();
+    EXPECT_EQ(device->WaitCompletion(ov, &stop, 10000), kWaitObject0 + 1);
+    EXPECT_EQ(Result(), kIoIncomplete);
+    stop.Reset();
+    pty.Send("y");
+    EXPECT_EQ(device->WaitCompletion(ov, nullptr, 10000), kWaitObject0);
+    EXPECT_EQ(Result(), 0);
+    EXPECT_EQ(ReadNow(8), "y");
+  }
+}
+
 }  // namespace
 }  // namespace platform
