@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <span>
 #include <utility>
 
 #include "platform/Application.h"
